@@ -1,0 +1,83 @@
+// Console, command line, path, folder-listing and file services. One
+// implementation per platform: system_posix.cpp and system_win32.cpp, chosen
+// by the build. Both give the same results for the same file-system contents.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorrel {
+
+/// Attribute bit that pathAttributes sets for a folder.
+inline constexpr std::uint32_t folderAttribute = 16;
+
+/// The command line as tokens, token 0 naming the program: argv on POSIX,
+/// the tokenized GetCommandLineA() on Windows (argc and argv are unused there).
+std::vector<std::string> commandLineTokens(int argc, char** argv);
+
+/// The folder of the program, ending in its path separator, taken from
+/// token 0; empty when the program was started by a bare name.
+std::string programFolder(const std::vector<std::string>& tokens);
+
+/// Makes every later failure to allocate memory end the process through
+/// failOutOfMemory.
+void installOutOfMemoryHandler();
+
+/// Reports "Insufficient memory" (a message box on Windows, standard error
+/// elsewhere) and ends the process with exit code 3.
+[[noreturn]] void failOutOfMemory();
+
+/// Writes the bytes of text to standard output, without a line end.
+void printText(std::string_view text);
+
+/// Writes CR LF to standard output.
+void printLineEnd();
+
+/// Writes value in decimal: a minus sign when negative, no padding.
+void printNumber(std::int32_t value);
+
+/// 0 when nothing is at path; otherwise its attribute word, which has
+/// folderAttribute set for a folder and some other bit set for anything else.
+/// A path ending in a separator always gives 0.
+std::uint32_t pathAttributes(const std::string& path);
+
+/// State of one folder listing; start it with firstFile.
+struct FileEnumeration {
+    std::intptr_t handle = -1;        // the platform's find handle, if it keeps one
+    std::string wildcard;             // the pattern's last component
+    std::vector<std::string> names;   // matches still to deliver, if it collects them
+    std::size_t next = 0;
+};
+
+/// Starts listing the entries that match pattern (a folder, a separator and
+/// a wildcard name) and returns the first entry's bare name, or the empty text.
+std::string firstFile(FileEnumeration& enumeration, const std::string& pattern);
+
+/// The next entry's bare name, or the empty text once the listing is done.
+std::string nextFile(FileEnumeration& enumeration);
+
+/// Outcome of reading a whole file.
+enum class LoadStatus { loaded, missing, folder, unreadable };
+
+/// Reads the whole file at path into text (empty unless loaded). Never
+/// creates or changes anything.
+LoadStatus loadFile(const std::string& path, std::string& text);
+
+/// Outcome of replacing a file's content.
+enum class SaveStatus { saved, readOnly, notAFile, cannotCreateTemporary, diskFull, writeFailed, replaceFailed };
+
+/// Replaces the content of the file at path with the pieces, one after the
+/// other, all or nothing: either the file holds the new bytes or it keeps its
+/// old ones, and no temporary file stays behind. A symbolic link is followed;
+/// a read-only file is left alone.
+SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>& pieces);
+
+/// Short English description of a failed save, such as "the file is read-only".
+const char* describeSaveStatus(SaveStatus status);
+
+/// Suspends the process for the given number of seconds (millisecond grain).
+void pauseSeconds(double seconds);
+
+}  // namespace vorrel

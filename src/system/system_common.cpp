@@ -1,0 +1,30 @@
+// Services whose logic is the same on every platform; they reach the system
+// only through the back end's functions.
+#include "system/system.h"
+
+#include <new>
+
+namespace vorrel {
+
+void printLineEnd() { printText("\r\n"); }
+
+void printNumber(std::int32_t value) { printText(std::to_string(value)); }
+
+void installOutOfMemoryHandler() {
+    std::set_new_handler([] { failOutOfMemory(); });
+}
+
+const char* describeSaveStatus(SaveStatus status) {
+    switch (status) {
+    case SaveStatus::saved: return "saved";
+    case SaveStatus::readOnly: return "the file is read-only";
+    case SaveStatus::notAFile: return "it is not a file";
+    case SaveStatus::cannotCreateTemporary: return "cannot create a temporary file in its folder";
+    case SaveStatus::diskFull: return "the disk is full";
+    case SaveStatus::writeFailed: return "writing failed";
+    case SaveStatus::replaceFailed: return "cannot replace the file";
+    }
+    return "unknown failure";
+}
+
+}  // namespace vorrel

@@ -1,0 +1,223 @@
+// POSIX back end of the system services. Only POSIX calls go here; Windows
+// paths written with backslashes are read with slashes.
+#include "system/system.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "system/command_line.h"
+#include "system/path_rules.h"
+
+namespace vorrel {
+
+namespace {
+
+void writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return;  // console output has nobody to report to
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+bool endsWithSeparator(std::string_view path) {
+    return !path.empty() && (path.back() == '/' || path.back() == '\\');
+}
+
+std::string folderPart(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// The file a path finally names once symbolic links are followed, so that a
+// save replaces the link's target and the link itself stays.
+std::string followLinks(std::string path) {
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat info;
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+        std::string target(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : PATH_MAX), '\0');
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length < 0) return path;
+        target.resize(static_cast<std::size_t>(length));
+        if (!target.empty() && target.front() == '/') {
+            path = target;
+        } else {
+            const std::string folder = folderPart(path);
+            path = (folder == "/" ? std::string("/") : folder + "/") + target;
+        }
+    }
+    return path;
+}
+
+SaveStatus statusOfWriteError(int error) {
+    return (error == ENOSPC || error == EDQUOT || error == EFBIG) ? SaveStatus::diskFull : SaveStatus::writeFailed;
+}
+
+SaveStatus writePieces(int fd, const std::vector<std::string_view>& pieces) {
+    for (std::string_view piece : pieces) {
+        const char* data = piece.data();
+        std::size_t size = piece.size();
+        while (size > 0) {
+            const ssize_t written = ::write(fd, data, std::min<std::size_t>(size, 1u << 30));
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                return statusOfWriteError(errno);
+            }
+            data += written;
+            size -= static_cast<std::size_t>(written);
+        }
+    }
+    return SaveStatus::saved;
+}
+
+}  // namespace
+
+std::vector<std::string> commandLineTokens(int argc, char** argv) {
+    std::vector<std::string> tokens;
+    for (int i = 0; i < argc; ++i) tokens.emplace_back(argv[i] ? argv[i] : "");
+    return tokens;
+}
+
+std::string programFolder(const std::vector<std::string>& tokens) { return folderOfProgram(tokens, "/\\"); }
+
+void failOutOfMemory() {
+    static const char message[] = "Insufficient memory\r\n";
+    writeAll(STDERR_FILENO, message, sizeof message - 1);
+    ::_exit(3);
+}
+
+void printText(std::string_view text) { writeAll(STDOUT_FILENO, text.data(), text.size()); }
+
+std::uint32_t pathAttributes(const std::string& path) {
+    if (path.empty() || endsWithSeparator(path)) return 0;
+    struct stat info;
+    if (::stat(posixPath(path).c_str(), &info) != 0) return 0;
+    return S_ISDIR(info.st_mode) ? folderAttribute : 32;
+}
+
+std::string firstFile(FileEnumeration& enumeration, const std::string& pattern) {
+    enumeration = FileEnumeration();
+    const std::string path = posixPath(pattern);
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    enumeration.wildcard = slash == std::string::npos ? path : path.substr(slash + 1);
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr) return {};
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name(entry->d_name);
+        if (name == "." || name == "..") continue;
+        if (matchesWildcard(enumeration.wildcard, name)) enumeration.names.emplace_back(name);
+    }
+    ::closedir(listing);
+    std::sort(enumeration.names.begin(), enumeration.names.end(),
+              [](const std::string& a, const std::string& b) { return listsBefore(a, b); });
+    return nextFile(enumeration);
+}
+
+std::string nextFile(FileEnumeration& enumeration) {
+    if (enumeration.next >= enumeration.names.size()) {
+        enumeration = FileEnumeration();
+        return {};
+    }
+    return enumeration.names[enumeration.next++];
+}
+
+LoadStatus loadFile(const std::string& path, std::string& text) {
+    text.clear();
+    if (path.empty()) return LoadStatus::missing;
+    const int fd = ::open(posixPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) ? LoadStatus::missing
+                                                                               : LoadStatus::unreadable;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+        ::close(fd);
+        return LoadStatus::unreadable;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return LoadStatus::folder;
+    }
+    // Read to the end rather than trusting the size, which a writer may change.
+    std::size_t used = 0;
+    text.resize(info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096);
+    for (;;) {
+        if (used == text.size()) text.resize(text.size() * 2);
+        const ssize_t got = ::read(fd, text.data() + used, std::min<std::size_t>(text.size() - used, 1u << 30));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            text.clear();
+            return LoadStatus::unreadable;
+        }
+        if (got == 0) break;
+        used += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    text.resize(used);
+    return LoadStatus::loaded;
+}
+
+SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>& pieces) {
+    const std::string target = followLinks(posixPath(path));
+    struct stat original;
+    const bool exists = ::stat(target.c_str(), &original) == 0;
+    if (exists && !S_ISREG(original.st_mode)) return SaveStatus::notAFile;
+    // Root may write anything; a file without any write bit is still meant
+    // to stay as it is.
+    if (exists && (original.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return SaveStatus::readOnly;
+
+    const std::size_t slash = target.rfind('/');
+    std::string temporary = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    temporary += ".vorrel-XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return errno == ENOSPC || errno == EDQUOT ? SaveStatus::diskFull : SaveStatus::cannotCreateTemporary;
+
+    SaveStatus status = writePieces(fd, pieces);
+    if (status == SaveStatus::saved) {
+        if (exists) {
+            if (::fchown(fd, original.st_uid, original.st_gid) != 0) {
+                // Only root may give a file away; the owner's own files keep their owner anyway.
+            }
+            ::fchmod(fd, original.st_mode & 07777);
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            ::fchmod(fd, 0666 & ~mask);
+        }
+    }
+    if (::close(fd) != 0 && status == SaveStatus::saved) status = statusOfWriteError(errno);
+    if (status == SaveStatus::saved && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        status = SaveStatus::replaceFailed;
+    }
+    if (status != SaveStatus::saved) ::unlink(temporary.c_str());
+    return status;
+}
+
+void pauseSeconds(double seconds) {
+    const long long milliseconds = static_cast<long long>(seconds * 1000.0 + 0.5);
+    if (milliseconds <= 0) return;
+    struct timespec wait;
+    wait.tv_sec = static_cast<time_t>(milliseconds / 1000);
+    wait.tv_nsec = static_cast<long>((milliseconds % 1000) * 1000000);
+    while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace vorrel

@@ -1,0 +1,208 @@
+#include "system/system.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace vorrel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+class SystemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device random;
+        folder_ = fs::temp_directory_path() / ("vorrel-system-test-" + std::to_string(random()));
+        fs::create_directories(folder_);
+    }
+    void TearDown() override {
+        if (!HasFailure()) {
+            std::error_code ignored;
+            makeWritable(folder_);
+            fs::remove_all(folder_, ignored);
+        }
+    }
+
+    std::string path(const std::string& name) const { return (folder_ / name).string(); }
+
+    void write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(folder_ / name, std::ios::binary) << bytes;
+    }
+
+    std::string read(const std::string& name) const {
+        std::ifstream in(folder_ / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder_)) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static void makeWritable(const fs::path& where) {
+        std::error_code ignored;
+        for (const auto& entry : fs::recursive_directory_iterator(where, ignored)) {
+            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        }
+        fs::permissions(where, fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+
+    fs::path folder_;
+};
+
+TEST_F(SystemTest, PathAttributesTellFoldersFromFiles) {
+    fs::create_directory(folder_ / "lib");
+    write("file.bas", "x");
+    EXPECT_NE(pathAttributes(path("lib")) & folderAttribute, 0u);
+    EXPECT_EQ(pathAttributes(path("lib") + "\\"), 0u);
+    EXPECT_EQ(pathAttributes(path("lib") + "/"), 0u);
+    const std::uint32_t file = pathAttributes(path("file.bas"));
+    EXPECT_EQ(file & folderAttribute, 0u);
+    EXPECT_NE(file, 0u);
+    EXPECT_EQ(pathAttributes(path("missing")), 0u);
+    EXPECT_EQ(pathAttributes(""), 0u);
+}
+
+TEST_F(SystemTest, BackslashesSeparateFoldersEverywhere) {
+    fs::create_directories(folder_ / "inc" / "Vorrel");
+    write("inc/Vorrel/Widget.inc", "w");
+    const std::string prefix = folder_.string() + "\\\\inc\\Vorrel";  // a doubled separator is one separator
+    EXPECT_NE(pathAttributes(prefix) & folderAttribute, 0u);
+    std::string text;
+    EXPECT_EQ(loadFile(prefix + "\\Widget.inc", text), LoadStatus::loaded);
+    EXPECT_EQ(text, "w");
+}
+
+TEST_F(SystemTest, FolderListingMatchesThePatternIgnoringCase) {
+    write("b.inc", "");
+    write("A.INC", "");
+    write("c.incx", "");
+    write("notes.txt", "");
+    fs::create_directory(folder_ / "Old.inc");
+    FileEnumeration listing;
+    std::vector<std::string> names;
+    for (std::string name = firstFile(listing, path("*.inc")); !name.empty(); name = nextFile(listing)) {
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    const std::vector<std::string> expected = {"A.INC", "Old.inc", "b.inc"};
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(nextFile(listing), "");
+    EXPECT_EQ(firstFile(listing, path("*.none")), "");
+    EXPECT_EQ(firstFile(listing, path("missing") + "\\*.inc"), "");
+}
+
+#ifndef _WIN32
+TEST_F(SystemTest, FolderListingComesInNtfsOrder) {
+    for (const char* name : {"b.inc", "O_Timer.inc", "a.inc", "Obj.inc", "_x.inc", "B.inc"}) write(name, "");
+    FileEnumeration listing;
+    std::vector<std::string> names;
+    for (std::string name = firstFile(listing, path("*.inc")); !name.empty(); name = nextFile(listing)) {
+        names.push_back(name);
+    }
+    const std::vector<std::string> expected = {"a.inc", "B.inc", "b.inc", "Obj.inc", "O_Timer.inc", "_x.inc"};
+    EXPECT_EQ(names, expected);
+}
+#endif
+
+TEST_F(SystemTest, LoadReadsEveryByteAndNeverCreates) {
+    const std::string bytes = "line\r\n\0\xff\x80 end"s;
+    write("source.bas", bytes);
+    std::string text = "stale";
+    EXPECT_EQ(loadFile(path("source.bas"), text), LoadStatus::loaded);
+    EXPECT_EQ(text, bytes);
+
+    text = "stale";
+    EXPECT_EQ(loadFile(path("missing.bas"), text), LoadStatus::missing);
+    EXPECT_EQ(text, "");
+    EXPECT_FALSE(fs::exists(folder_ / "missing.bas"));
+    EXPECT_EQ(loadFile(path("no-folder") + "\\x.bas", text), LoadStatus::missing);
+
+    fs::create_directory(folder_ / "sub");
+    EXPECT_EQ(loadFile(path("sub"), text), LoadStatus::folder);
+    EXPECT_EQ(text, "");
+
+    write("empty.bas", "");
+    EXPECT_EQ(loadFile(path("empty.bas"), text), LoadStatus::loaded);
+    EXPECT_EQ(text, "");
+}
+
+TEST_F(SystemTest, SaveReplacesTheWholeContentAndLeavesNothingElse) {
+    write("source.bas", "old content that is longer");
+    EXPECT_EQ(saveFile(path("source.bas"), {"new", "\r\n", "\0x"s}), SaveStatus::saved);
+    EXPECT_EQ(read("source.bas"), "new\r\n\0x"s);
+    EXPECT_EQ(entries(), std::vector<std::string>{"source.bas"});
+
+    EXPECT_EQ(saveFile(path("source.bas"), {}), SaveStatus::saved);
+    EXPECT_EQ(read("source.bas"), "");
+}
+
+TEST_F(SystemTest, SaveRefusesFoldersAndReadOnlyFiles) {
+    fs::create_directory(folder_ / "sub");
+    EXPECT_EQ(saveFile(path("sub"), {"x"}), SaveStatus::notAFile);
+    EXPECT_TRUE(fs::is_directory(folder_ / "sub"));
+
+    write("locked.bas", "keep");
+#ifdef _WIN32
+    ASSERT_TRUE(SetFileAttributesA(path("locked.bas").c_str(), FILE_ATTRIBUTE_READONLY));
+#else
+    fs::permissions(folder_ / "locked.bas", fs::perms::owner_read | fs::perms::group_read);
+#endif
+    EXPECT_EQ(saveFile(path("locked.bas"), {"changed"}), SaveStatus::readOnly);
+    EXPECT_EQ(read("locked.bas"), "keep");
+#ifdef _WIN32
+    SetFileAttributesA(path("locked.bas").c_str(), FILE_ATTRIBUTE_NORMAL);
+#endif
+    EXPECT_EQ(entries(), (std::vector<std::string>{"locked.bas", "sub"}));
+}
+
+#ifndef _WIN32
+TEST_F(SystemTest, SaveKeepsPermissionBitsAndFollowsLinks) {
+    write("target.bas", "old");
+    ASSERT_EQ(::chmod(path("target.bas").c_str(), 0640), 0);
+    fs::create_directory(folder_ / "links");
+    fs::create_symlink("../target.bas", folder_ / "links" / "link.bas");
+
+    EXPECT_EQ(saveFile(path("links/link.bas"), {"new"}), SaveStatus::saved);
+    EXPECT_TRUE(fs::is_symlink(folder_ / "links" / "link.bas"));
+    EXPECT_EQ(read("target.bas"), "new");
+    struct stat info;
+    ASSERT_EQ(::stat(path("target.bas").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"links", "target.bas"}));
+}
+
+TEST_F(SystemTest, SaveInAFolderWithoutRoomForATemporaryFileKeepsTheFile) {
+    if (::geteuid() == 0) GTEST_SKIP() << "running as root, which may create files in any folder";
+    fs::create_directory(folder_ / "closed");
+    std::ofstream(folder_ / "closed" / "source.bas", std::ios::binary) << "keep";
+    fs::permissions(folder_ / "closed", fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_EQ(saveFile(path("closed/source.bas"), {"changed"}), SaveStatus::cannotCreateTemporary);
+    EXPECT_EQ(read("closed/source.bas"), "keep");
+}
+#endif
+
+TEST_F(SystemTest, PauseWaitsAboutAsLongAsAsked) {
+    const auto start = std::chrono::steady_clock::now();
+    pauseSeconds(0.1);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(95));
+    EXPECT_LT(waited, std::chrono::seconds(5));
+}
+
+}  // namespace
+}  // namespace vorrel

@@ -1,0 +1,193 @@
+#include "harness.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace e2e {
+
+namespace {
+
+constexpr int timeoutMilliseconds = 120000;
+
+std::string environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+fs::path programUnderTest() {
+    const std::string program = environmentValue("VORREL_PROGRAM");
+    if (program.empty()) throw std::runtime_error("VORREL_PROGRAM names no program to test");
+    return fs::absolute(program);
+}
+
+void makeWritable(const fs::path& where) {
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(where, ignored)) {
+        if (!fs::is_symlink(entry.symlink_status(ignored))) {
+            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        }
+    }
+}
+
+// Reads both pipes until the child closes them, so neither can fill up.
+void drain(int outFd, int errFd, Result& result, pid_t child) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            ::kill(child, SIGKILL);
+            break;
+        }
+        const int ready = ::poll(fds, 2, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buffer[65536];
+            const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (const pollfd& fd : fds) {
+        if (fd.fd >= 0) ::close(fd.fd);
+    }
+}
+
+}  // namespace
+
+std::string crlfLines(std::initializer_list<std::string_view> lines) {
+    std::string text;
+    for (std::string_view line : lines) {
+        text.append(line);
+        text.append("\r\n");
+    }
+    return text;
+}
+
+std::string banner() { return crlfLines({"HotBasic Vorrel 2.1 by Brannox started"}); }
+
+bool testingWindowsBuild() { return !environmentValue("VORREL_WINE").empty(); }
+
+std::string programFileName() { return programUnderTest().filename().string(); }
+
+void ToolTest::SetUp() {
+    std::random_device random;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    root = fs::temp_directory_path() /
+           ("vorrel-e2e-" + std::string(info->name()) + "-" + std::to_string(random() % 1000000));
+    fs::remove_all(root);
+    fs::create_directories(root);
+}
+
+void ToolTest::TearDown() {
+    if (HasFailure()) {
+        std::printf("kept the folder of the failed test: %s\n", root.c_str());
+        return;
+    }
+    makeWritable(root);
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+}
+
+fs::path ToolTest::installTool(const fs::path& folder) const {
+    const fs::path target = (folder.is_absolute() ? folder : root / folder);
+    fs::create_directories(target);
+    const fs::path tool = target / programFileName();
+    fs::copy_file(programUnderTest(), tool, fs::copy_options::overwrite_existing);
+    return tool;
+}
+
+Result ToolTest::run(const fs::path& tool, const std::vector<std::string>& args, const fs::path& cwd,
+                     const std::string& argv0) const {
+    const std::string wine = environmentValue("VORREL_WINE");
+    std::vector<std::string> argv;
+    if (!wine.empty()) argv.push_back(wine);
+    argv.push_back(argv0.empty() ? tool.string() : argv0);
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::string file = wine.empty() ? (argv0.empty() ? tool.string() : argv0) : wine;
+
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        if (std::strncmp(*entry, "PATH=", 5) != 0 && std::strncmp(*entry, "WINEDEBUG=", 10) != 0) {
+            environment.emplace_back(*entry);
+        }
+    }
+    environment.push_back("WINEDEBUG=-all");
+    environment.push_back("PATH=" + tool.parent_path().string() + ":" + environmentValue("PATH"));
+
+    std::vector<char*> argvPointers, envPointers;
+    for (std::string& arg : argv) argvPointers.push_back(arg.data());
+    argvPointers.push_back(nullptr);
+    for (std::string& entry : environment) envPointers.push_back(entry.data());
+    envPointers.push_back(nullptr);
+    const std::string folder = (cwd.empty() ? root : (cwd.is_absolute() ? cwd : root / cwd)).string();
+
+    int outPipe[2], errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    const pid_t child = ::fork();
+    if (child < 0) throw std::runtime_error("fork");
+    if (child == 0) {
+        ::dup2(outPipe[1], STDOUT_FILENO);
+        ::dup2(errPipe[1], STDERR_FILENO);
+        const int nothing = ::open("/dev/null", O_RDONLY);
+        ::dup2(nothing, STDIN_FILENO);
+        if (::chdir(folder.c_str()) != 0) ::_exit(126);
+        ::execvpe(file.c_str(), argvPointers.data(), envPointers.data());
+        ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    Result result;
+    drain(outPipe[0], errPipe[0], result, child);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+void ToolTest::writeFile(const fs::path& relative, std::string_view bytes) const {
+    const fs::path path = root / relative;
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ToolTest::readFile(const fs::path& relative) const {
+    std::ifstream in(root / relative, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> ToolTest::tree() const {
+    std::vector<std::string> paths;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        std::string relative = fs::relative(entry.path(), root).generic_string();
+        if (entry.is_directory() && !entry.is_symlink()) relative += "/";
+        paths.push_back(relative);
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+}  // namespace e2e
