@@ -2,17 +2,13 @@
 
 #include <string_view>
 
+#include "driver/discovery.h"
 #include "system/command_line.h"
 #include "system/system.h"
 
 namespace vorrel {
 
 namespace {
-
-void printLine(std::string_view text) {
-    printText(text);
-    printLineEnd();
-}
 
 void printAbout() {
     printLine(" Hotbasic Vorrel optimizer");
@@ -36,6 +32,13 @@ int runTool(ToolState& tool) {
         printAbout();
         return exitSuccess;
     }
+    discoverVorrelFolder(tool);
+    if (!tool.folderFound) return exitSuccess;
+    printText("Added ");
+    printNumber(tool.addedCount);
+    printText(" vorrels to your Hotbasic application");
+    printLineEnd();
+    printLine(" ");
     return exitSuccess;
 }
 

@@ -35,6 +35,9 @@ void printText(std::string_view text);
 /// Writes CR LF to standard output.
 void printLineEnd();
 
+/// Writes text, then CR LF, to standard output.
+void printLine(std::string_view text);
+
 /// Writes value in decimal: a minus sign when negative, no padding.
 void printNumber(std::int32_t value);
 

@@ -8,6 +8,11 @@ namespace vorrel {
 
 void printLineEnd() { printText("\r\n"); }
 
+void printLine(std::string_view text) {
+    printText(text);
+    printLineEnd();
+}
+
 void printNumber(std::int32_t value) { printText(std::to_string(value)); }
 
 void installOutOfMemoryHandler() {
