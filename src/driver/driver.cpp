@@ -3,6 +3,8 @@
 #include <string_view>
 
 #include "driver/discovery.h"
+#include "rewrite/insertion.h"
+#include "rewrite/scan.h"
 #include "system/command_line.h"
 #include "system/system.h"
 
@@ -17,6 +19,24 @@ void printAbout() {
     printLine("   https://vorrel.example.org");
     printLine("   vorrel@example.org");
     printLine(" ");
+}
+
+// A source that cannot be read or written back ends the run with a line
+// that names it; the file keeps the bytes it had.
+int reportLoadTrouble(LoadStatus status, const std::string& path) {
+    switch (status) {
+    case LoadStatus::loaded: return exitSuccess;
+    case LoadStatus::missing: printLine("Source file not found " + path); break;
+    case LoadStatus::folder: printLine("Source file is a folder " + path); break;
+    case LoadStatus::unreadable: printLine("Source file cannot be read " + path); break;
+    }
+    return exitFileTrouble;
+}
+
+int reportSaveTrouble(SaveStatus status, const std::string& path) {
+    if (status == SaveStatus::saved) return exitSuccess;
+    printLine("Could not save " + path + ": " + describeSaveStatus(status));
+    return exitFileTrouble;
 }
 
 }  // namespace
@@ -34,6 +54,11 @@ int runTool(ToolState& tool) {
     }
     discoverVorrelFolder(tool);
     if (!tool.folderFound) return exitSuccess;
+    const LoadStatus loaded = scanSource(tool);
+    if (loaded != LoadStatus::loaded) return reportLoadTrouble(loaded, tool.sourcePath);
+    const InsertionOutcome written = insertIncludeBlocks(tool);
+    if (written.save != SaveStatus::saved) return reportSaveTrouble(written.save, tool.sourcePath);
+    if (written.reload != LoadStatus::loaded) return reportLoadTrouble(written.reload, tool.sourcePath);
     printText("Added ");
     printNumber(tool.addedCount);
     printText(" vorrels to your Hotbasic application");

@@ -1,0 +1,28 @@
+// The source scan: finds the catalogue's match keys in the source, puts the
+// letter case of every use right and collects the include blocks to insert.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "driver/tool_state.h"
+#include "rewrite/module_files.h"
+#include "system/system.h"
+
+namespace vorrel {
+
+/// Loads tool.sourcePath and scans it; anything but LoadStatus::loaded
+/// leaves the scan undone.
+LoadStatus scanSource(ToolState& tool);
+
+/// Scans tool.sourceText against tool.catalogueList: re-cases key uses and,
+/// through normaliseMemberCase, object members; counts used catalogue lines
+/// in tool.addedCount and collects their distinct include blocks in
+/// tool.foundBlocks. Module files come from modules.
+void scanText(ToolState& tool, ModuleFiles& modules);
+
+/// The bytes of text right before the 0-based offset, back to the nearest
+/// blank, LF or CR: the object name of a declaration " AS TYPE" at offset.
+std::string_view declaredNameAt(std::string_view text, std::size_t offset);
+
+}  // namespace vorrel
