@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -91,6 +92,14 @@ bool testingWindowsBuild() { return !environmentValue("VORREL_WINE").empty(); }
 
 std::string programFileName() { return programUnderTest().filename().string(); }
 
+std::string programFolderSeen(const fs::path& tool) {
+    const std::string folder = tool.parent_path().string() + "/";
+    if (!testingWindowsBuild()) return folder;
+    std::string dos = "Z:" + folder;
+    std::replace(dos.begin(), dos.end(), '/', '\\');
+    return dos;
+}
+
 void ToolTest::SetUp() {
     std::random_device random;
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -153,6 +162,9 @@ Result ToolTest::run(const fs::path& tool, const std::vector<std::string>& args,
         const int nothing = ::open("/dev/null", O_RDONLY);
         ::dup2(nothing, STDIN_FILENO);
         if (::chdir(folder.c_str()) != 0) ::_exit(126);
+        // execvpe searches the PATH of the calling process, so the child
+        // takes on its new environment first.
+        environ = envPointers.data();
         ::execvpe(file.c_str(), argvPointers.data(), envPointers.data());
         ::_exit(127);
     }

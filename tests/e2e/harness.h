@@ -34,6 +34,11 @@ bool testingWindowsBuild();
 /// File name of the program under test ("vorrel" or "vorrel.exe").
 std::string programFileName();
 
+/// The program folder that the tool sees when started by the absolute path
+/// tool: natively its folder and "/", under wine its DOS form on drive Z:
+/// with backslashes ("Z:\tmp\x\app\"), as wine hands it over.
+std::string programFolderSeen(const fs::path& tool);
+
 /// A fresh temporary folder per test, left behind when the test fails.
 class ToolTest : public ::testing::Test {
 protected:
