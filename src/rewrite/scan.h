@@ -15,10 +15,12 @@ namespace vorrel {
 /// leaves the scan undone.
 LoadStatus scanSource(ToolState& tool);
 
-/// Scans tool.sourceText against tool.catalogueList: re-cases key uses and,
-/// through normaliseMemberCase, object members; counts used catalogue lines
-/// in tool.addedCount and collects their distinct include blocks in
-/// tool.foundBlocks. Module files come from modules.
+/// Scans tool.sourceText against tool.catalogueList: re-cases every use of
+/// every key and, after each object declaration, the uses of that object's
+/// members; counts used catalogue lines in tool.addedCount and collects their
+/// distinct include blocks in tool.foundBlocks. Module files come from
+/// modules. Takes time that grows with the size of the source and of its
+/// matches, not with their product.
 void scanText(ToolState& tool, ModuleFiles& modules);
 
 /// The bytes of text right before the 0-based offset, back to the nearest

@@ -41,7 +41,6 @@ TEST(ScanText, WorkedExampleRecasesEveryUseAndCollectsInCatalogueOrder) {
     EXPECT_EQ(scan.tool.addedCount, 2);
     EXPECT_EQ(scan.tool.foundBlockCount, 2);
     EXPECT_EQ(scan.tool.foundBlocks, widgetBlock + "\r\n" + timerBlock + "\r\n");
-    EXPECT_EQ(scan.tool.upperSource, "DIM T AS TIMER\r\nW = WIDGET(1) + WIDGET(2)\r\n");
 }
 
 TEST(ScanText, KeysMatchAsPlainSubstrings) {
@@ -121,14 +120,17 @@ TEST(MemberCase, EachDeclarationRecasesItsOwnName) {
     EXPECT_EQ(scan.modules.reads, std::vector<std::string>{prefix + "O_Timer.inc"});
 }
 
-TEST(MemberCase, TheMemberListIsKeptForOneModuleAtATime) {
-    // Declarations of modules A, A, B, A read A's file twice and B's once.
+TEST(MemberCase, EachModuleFileIsReadOnceInTheOrderOfFirstUse) {
+    // Declarations of modules A, A, B, A, the last through a second catalogue
+    // line naming A's file; the member list left behind is A's.
     const std::string clockLine = catalogueLine("Vorrel", "O_Clock.inc");
     const std::string tickerLine = " AS TICKER;$IFNDEF T~$DEFINE T~$include \"Vorrel\\O_Timer.inc\"~$ENDIF\r\n";
-    Scan scan(timerLine + clockLine + tickerLine, "a AS TIMER b AS TIMER c AS CLOCK d AS TICKER",
+    Scan scan(timerLine + clockLine + tickerLine, "a AS TIMER b AS TIMER c AS CLOCK d AS TICKER\r\nD.TICK c.tick",
               {{prefix + "O_Timer.inc", "X;Start"}, {prefix + "O_Clock.inc", "X;Tick"}});
-    const std::vector<std::string> expected = {prefix + "O_Timer.inc", prefix + "O_Clock.inc", prefix + "O_Timer.inc"};
+    const std::vector<std::string> expected = {prefix + "O_Timer.inc", prefix + "O_Clock.inc"};
     EXPECT_EQ(scan.modules.reads, expected);
+    EXPECT_EQ(scan.tool.memberList, prefix + "O_Timer.inc\r\nStart\r\n");
+    EXPECT_EQ(scan.tool.sourceText, "a AS TIMER b AS TIMER c AS CLOCK d AS TICKER\r\nD.Tick c.Tick");
 }
 
 TEST(MemberCase, AnEmptyMemberNameRecasesTheDeclaredNameBeforeAPoint) {

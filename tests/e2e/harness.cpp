@@ -42,21 +42,27 @@ void makeWritable(const fs::path& where) {
     }
 }
 
-// Reads both pipes until the child closes them, so neither can fill up.
-void drain(int outFd, int errFd, Result& result, pid_t child) {
+// Reads both pipes until the child closes them or has ended, so neither can
+// fill up. A child's own children (wine's services) may hold the pipes open
+// long after it ended, so its end is what counts.
+void drain(int outFd, int errFd, Result& result, pid_t child, int& status) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
+    bool ended = false;
+    for (;;) {
+        if (!ended && ::waitpid(child, &status, WNOHANG) == child) ended = true;
+        if (fds[0].fd < 0 && fds[1].fd < 0) break;
+        if (std::chrono::steady_clock::now() > deadline) {
             ::kill(child, SIGKILL);
             break;
         }
-        const int ready = ::poll(fds, 2, static_cast<int>(left.count()));
+        const int ready = ::poll(fds, 2, ended ? 0 : 50);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) continue;
+        if (ready <= 0) {
+            if (ended) break;  // nothing more is coming from the child itself
+            continue;
+        }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             char buffer[65536];
@@ -66,12 +72,15 @@ void drain(int outFd, int errFd, Result& result, pid_t child) {
             } else if (got == 0 || errno != EINTR) {
                 ::close(fds[i].fd);
                 fds[i].fd = -1;
-                --open;
             }
         }
     }
     for (const pollfd& fd : fds) {
         if (fd.fd >= 0) ::close(fd.fd);
+    }
+    if (!ended) {
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
     }
 }
 
@@ -171,10 +180,8 @@ Result ToolTest::run(const fs::path& tool, const std::vector<std::string>& args,
     ::close(outPipe[1]);
     ::close(errPipe[1]);
     Result result;
-    drain(outPipe[0], errPipe[0], result, child);
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    drain(outPipe[0], errPipe[0], result, child, status);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }

@@ -1,0 +1,712 @@
+#include "rewrite/scan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <unordered_map>
+
+#include "catalogue/catalogue.h"
+#include "rewrite/matcher.h"
+#include "text/text.h"
+
+// How the replay stays exact. Re-casing a pattern's occurrences one spelling
+// at a time leaves, when no two occurrences share bytes, every occurrence in
+// the pattern's own spelling; nothing else can tell the steps apart. Such a
+// rewrite is deferred: the pattern records when it was last rewritten and to
+// what, and a final pass applies every pattern's last rewrite in time order,
+// so each byte ends as its last writer left it. Only a few bytes are read
+// while the replay runs: the object declarations, the names in front of them,
+// and the occurrences of patterns whose occurrences overlap one another.
+// Those "observed" bytes are kept current at every step; every occurrence
+// touching them is written at once, and the patterns that can overlap
+// themselves, or object declarations that members can overlap, are replayed
+// one spelling at a time over a table of their occurrences by spelling.
+
+namespace vorrel {
+
+namespace {
+
+constexpr std::uint32_t none = 0xffffffffu;
+
+struct Pattern {
+    std::string upper;
+    Occurrences hits;
+    bool hitsKnown = false;
+    bool hasLetters = false;
+    bool overlapping = false;              // two occurrences share bytes
+    std::uint64_t lastTime = 0;            // deferred rewrite: when (0 for never) and to what
+    std::string_view lastX;                // into ownX or a spelling that outlives the replay
+    std::string ownX;
+    std::vector<std::uint32_t> observed;   // occurrences touching observed bytes
+    std::string checkedX;                  // the last spelling compared with the source as loaded
+    bool checkedDiffers = false;
+};
+
+struct Member {
+    std::string name;
+    std::string spaceX, equalsX, parenX;      // the spellings "M ", "M=", "M("
+    std::uint32_t dot, space, equals, paren;  // their patterns, and that of ".M", upper-cased
+};
+
+struct Module {
+    std::string memberList;
+    std::vector<Member> members;
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> membersByDot;  // ".M" pattern -> member indexes
+};
+
+struct Line {
+    std::string key;
+    std::string block;
+    std::uint32_t pattern = none;
+    bool object = false;
+    std::uint32_t module = none;             // object lines whose block passes the gate
+    std::vector<std::uint64_t> nameStart;    // per occurrence: where its declared name begins
+    std::vector<std::uint32_t> declaration;  // per occurrence: index into Engine::declarations
+};
+
+// A declared name with the module it is declared as: the pass-one patterns
+// ("NAME.MEMBER") of the members that occur after that name, by member index.
+struct Declaration {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> passOne;
+};
+
+// One replay that goes spelling by spelling, with the pattern's occurrences
+// filed by the hash of their current bytes. Filing is lazy: an occurrence
+// whose bytes change is filed again under its new hash, and entries left
+// behind are recognised by their stale hash.
+struct ExactWalk {
+    std::uint32_t pattern = none;
+    std::string x;
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> filed;
+    std::vector<std::uint64_t> spelling;
+    std::vector<std::uint32_t> touched;
+    std::vector<std::uint8_t> isTouched;
+};
+
+struct Engine {
+    ToolState* tool = nullptr;
+    std::string* text = nullptr;
+    std::vector<Pattern> patterns;
+    std::unordered_map<std::string, std::uint32_t> patternIds;
+    std::vector<Line> lines;
+    std::vector<Module> modules;
+    std::vector<Declaration> declarations;
+    std::vector<std::uint64_t> observedMask;
+    std::uint64_t clock = 0;
+    std::vector<ExactWalk*> active;
+    std::uint32_t lastModule = none;
+};
+
+// ---- small helpers ---------------------------------------------------------
+
+bool holdsLetter(std::string_view s) {
+    return std::any_of(s.begin(), s.end(), [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+}
+
+bool isSeparator(char c) { return c == ' ' || c == '\n' || c == '\r'; }
+
+std::uint8_t foldByte(char c) {
+    const auto b = static_cast<std::uint8_t>(c);
+    return (b >= 'a' && b <= 'z') ? static_cast<std::uint8_t>(b - 32) : b;
+}
+
+std::uint64_t spellingHash(const char* at, std::size_t length) {
+    std::uint64_t hash = 1469598103934665603ull;
+    for (std::size_t i = 0; i < length; ++i) hash = (hash ^ static_cast<std::uint8_t>(at[i])) * 1099511628211ull;
+    return hash;
+}
+
+void markRange(std::vector<std::uint64_t>& mask, std::uint64_t from, std::uint64_t to) {
+    for (std::uint64_t i = from; i < to; ++i) mask[i >> 6] |= std::uint64_t(1) << (i & 63);
+}
+
+bool isMarked(const std::vector<std::uint64_t>& mask, std::uint64_t i) { return (mask[i >> 6] >> (i & 63)) & 1; }
+
+bool anyMarked(const std::vector<std::uint64_t>& mask, std::uint64_t from, std::uint64_t to) {
+    while (from < to) {
+        const std::uint64_t word = mask[from >> 6] >> (from & 63);
+        const std::uint64_t span = std::min<std::uint64_t>(64 - (from & 63), to - from);
+        const std::uint64_t bits = span == 64 ? word : word & ((std::uint64_t(1) << span) - 1);
+        if (bits != 0) return true;
+        from += span;
+    }
+    return false;
+}
+
+std::uint32_t patternId(Engine& engine, const std::string& upper) {
+    const auto found = engine.patternIds.find(upper);
+    if (found != engine.patternIds.end()) return found->second;
+    const auto id = static_cast<std::uint32_t>(engine.patterns.size());
+    engine.patterns.emplace_back();
+    engine.patterns.back().upper = upper;
+    engine.patternIds.emplace(upper, id);
+    return id;
+}
+
+// Finds the occurrences of every pattern whose occurrences are not known yet.
+void findPendingOccurrences(Engine& engine) {
+    std::vector<std::uint32_t> pending;
+    std::vector<std::string> uppers;
+    for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
+        if (engine.patterns[id].hitsKnown) continue;
+        pending.push_back(id);
+        uppers.push_back(engine.patterns[id].upper);
+    }
+    std::vector<Occurrences> found = findOccurrences(*engine.text, uppers);
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        engine.patterns[pending[i]].hits = std::move(found[i]);
+        engine.patterns[pending[i]].hitsKnown = true;
+    }
+}
+
+// ---- set-up: catalogue, modules, declared names, members -------------------
+
+void readCatalogue(Engine& engine) {
+    const std::string_view list = engine.tool->catalogueList;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = list.find(lineBreak, start);
+        const std::string_view line = list.substr(start, end == std::string_view::npos ? end : end - start);
+        std::string key = toUpper(line.substr(0, line.find(';')));
+        if (!key.empty()) {
+            Line entry;
+            entry.block = fieldAt(line, ";", 2);
+            entry.object = leftPart(key, 4) == " AS ";
+            entry.pattern = patternId(engine, key);
+            entry.key = std::move(key);
+            engine.lines.push_back(std::move(entry));
+        }
+        if (end == std::string_view::npos) break;
+        start = end + lineBreak.size();
+    }
+    findPendingOccurrences(engine);
+}
+
+// The member list as a one-entry cache keyed by module path would hold it:
+// the module path, then the pieces of the module file's first line after the
+// first ";".
+std::string memberListOf(ModuleFiles& files, const std::string& modulePath) {
+    std::string memberList;
+    const std::string moduleText = readModuleFile(files, modulePath);
+    addLine(memberList, replaceAll(fieldAt(moduleText, lineBreak, 1), ";", lineBreak));
+    deleteLine(memberList, 0);
+    insertLine(memberList, modulePath, 0);
+    return memberList;
+}
+
+void loadModules(Engine& engine, ModuleFiles& files) {
+    std::unordered_map<std::string, std::uint32_t> moduleIds;
+    for (Line& line : engine.lines) {
+        if (!line.object || engine.patterns[line.pattern].hits.empty()) continue;
+        if (findText(1, toLower(line.block), "vorrel\\") == 0) continue;
+        const std::string modulePath =
+            engine.tool->vorrelPrefix + textBeforeFirst(textAfterLast(line.block, "\\"), "\"");
+        const auto found = moduleIds.find(modulePath);
+        if (found != moduleIds.end()) {
+            line.module = found->second;
+            continue;
+        }
+        line.module = static_cast<std::uint32_t>(engine.modules.size());
+        moduleIds.emplace(modulePath, line.module);
+        Module module;
+        module.memberList = memberListOf(files, modulePath);
+        const std::string_view list = module.memberList;
+        const std::size_t pathEnd = list.find(lineBreak);
+        for (std::size_t start = pathEnd + lineBreak.size(), end = list.find(lineBreak, start);
+             pathEnd != std::string_view::npos && end != std::string_view::npos;
+             start = end + lineBreak.size(), end = list.find(lineBreak, start)) {
+            Member member;
+            member.name = std::string(list.substr(start, end - start));
+            member.spaceX = member.name + " ";
+            member.equalsX = member.name + "=";
+            member.parenX = member.name + "(";
+            member.dot = patternId(engine, "." + toUpper(member.name));
+            member.space = patternId(engine, toUpper(member.spaceX));
+            member.equals = patternId(engine, toUpper(member.equalsX));
+            member.paren = patternId(engine, toUpper(member.parenX));
+            module.membersByDot[member.dot].push_back(static_cast<std::uint32_t>(module.members.size()));
+            module.members.push_back(std::move(member));
+        }
+        engine.modules.push_back(std::move(module));
+    }
+}
+
+// Names declared in front of object keys, as upper-case text, with a lookup
+// by the hash of their bytes read from the end.
+struct NameTable {
+    std::vector<std::string> names;
+    std::unordered_map<std::string, std::uint32_t> ids;
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byHash;  // hash of (length, bytes)
+    std::vector<bool> lengthUsed;
+};
+
+constexpr std::uint64_t nameBase = 0x100000001b3ull;
+
+// Hash of a name read backwards, last byte first, so that it grows byte by
+// byte while a search walks back from a point.
+std::uint64_t extendBackward(std::uint64_t hash, std::uint8_t byte, std::uint64_t& power) {
+    hash += (std::uint64_t(byte) + 1) * power;
+    power *= nameBase;
+    return hash;
+}
+
+std::uint32_t nameId(NameTable& table, std::string upper) {
+    const auto found = table.ids.find(upper);
+    if (found != table.ids.end()) return found->second;
+    const auto id = static_cast<std::uint32_t>(table.names.size());
+    std::uint64_t hash = 0, power = 1;
+    for (auto c = upper.rbegin(); c != upper.rend(); ++c) hash = extendBackward(hash, static_cast<std::uint8_t>(*c), power);
+    table.byHash[hash ^ upper.size()].push_back(id);
+    if (table.lengthUsed.size() <= upper.size()) table.lengthUsed.resize(upper.size() + 1, false);
+    table.lengthUsed[upper.size()] = true;
+    table.ids.emplace(upper, id);
+    table.names.push_back(std::move(upper));
+    return id;
+}
+
+// Where the declared name of every object declaration begins, and which
+// name it is; also the modules each name is declared as.
+void collectNames(Engine& engine, NameTable& names, std::vector<std::vector<std::uint32_t>>& modulesOfName) {
+    const std::string& text = *engine.text;
+    for (Line& line : engine.lines) {
+        if (line.module == none) continue;
+        for (const std::uint64_t at : engine.patterns[line.pattern].hits) {
+            const std::string_view declared = declaredNameAt(text, at);
+            line.nameStart.push_back(at - declared.size());
+            const std::uint32_t name = nameId(names, toUpper(declared));
+            if (modulesOfName.size() <= name) modulesOfName.resize(name + 1);
+            std::vector<std::uint32_t>& modules = modulesOfName[name];
+            if (std::find(modules.begin(), modules.end(), line.module) == modules.end()) modules.push_back(line.module);
+            line.declaration.push_back(name);  // a name for now; a declaration once they are known
+        }
+    }
+}
+
+std::uint64_t pairKey(std::uint32_t a, std::uint32_t b) { return std::uint64_t(a) << 32 | b; }
+
+// The occurrences of "NAME.MEMBER" are the occurrences of ".MEMBER" with the
+// name right in front. Walking back from each point, the declared names that
+// end there are found by hash, however many there are; only pairs of a name
+// and a member of a module it is declared as become patterns.
+void findNameMemberOccurrences(Engine& engine, const NameTable& names,
+                               const std::vector<std::vector<std::uint32_t>>& modulesOfName,
+                               std::unordered_map<std::uint64_t, std::uint32_t>& passOneOf) {
+    std::vector<std::uint32_t> dots;
+    for (const Module& module : engine.modules) {
+        for (const auto& entry : module.membersByDot) dots.push_back(entry.first);
+    }
+    std::sort(dots.begin(), dots.end());
+    dots.erase(std::unique(dots.begin(), dots.end()), dots.end());
+    std::vector<bool> found(engine.patterns.size(), false);
+    const std::string& text = *engine.text;
+    if (names.lengthUsed.empty()) return;
+    const std::size_t longest = names.lengthUsed.size() - 1;
+    for (const std::uint32_t dot : dots) {
+        const std::string dotUpper = engine.patterns[dot].upper;
+        const Occurrences points = engine.patterns[dot].hits;
+        for (const std::uint64_t point : points) {
+            std::uint64_t hash = 0, power = 1;
+            for (std::size_t length = 0;; ++length) {
+                const auto candidates = names.lengthUsed[length] ? names.byHash.find(hash ^ length) : names.byHash.end();
+                for (auto it = candidates == names.byHash.end() ? nullptr : &candidates->second; it; it = nullptr) {
+                    for (const std::uint32_t name : *it) {
+                        const std::string& upper = names.names[name];
+                        if (upper.size() != length) continue;
+                        bool declared = false;
+                        for (const std::uint32_t module : modulesOfName[name]) {
+                            declared = declared || engine.modules[module].membersByDot.count(dot) != 0;
+                        }
+                        bool same = declared;
+                        for (std::size_t i = 0; i < length && same; ++i) {
+                            same = foldByte(text[point - length + i]) == static_cast<std::uint8_t>(upper[i]);
+                        }
+                        if (!same) continue;
+                        const std::uint32_t id = patternId(engine, upper + dotUpper);
+                        if (found.size() <= id) found.resize(id + 1, false);
+                        if (!engine.patterns[id].hitsKnown) {
+                            engine.patterns[id].hits.push_back(point - length);
+                            found[id] = true;
+                        }
+                        passOneOf.emplace(pairKey(name, dot), id);
+                    }
+                }
+                if (length >= longest || length >= point || isSeparator(text[point - length - 1])) break;
+                hash = extendBackward(hash, foldByte(text[point - length - 1]), power);
+            }
+        }
+    }
+    for (std::uint32_t id = 0; id < found.size(); ++id) {
+        if (!found[id]) continue;
+        Occurrences& hits = engine.patterns[id].hits;
+        if (!std::is_sorted(hits.begin(), hits.end())) std::sort(hits.begin(), hits.end());
+        hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+        engine.patterns[id].hitsKnown = true;
+    }
+}
+
+// Turns every declaration's name into the declaration of that name as the
+// line's module, with the pass-one patterns of the members used after it.
+void collectDeclarations(Engine& engine, const std::unordered_map<std::uint64_t, std::uint32_t>& passOneOf) {
+    std::unordered_map<std::uint64_t, std::uint32_t> declarationIds;
+    for (Line& line : engine.lines) {
+        if (line.module == none) continue;
+        const Module& module = engine.modules[line.module];
+        for (std::uint32_t& entry : line.declaration) {
+            const std::uint32_t name = entry;
+            auto found = declarationIds.find(pairKey(name, line.module));
+            if (found == declarationIds.end()) {
+                Declaration declaration;
+                for (std::uint32_t k = 0; k < module.members.size(); ++k) {
+                    const auto passOne = passOneOf.find(pairKey(name, module.members[k].dot));
+                    if (passOne != passOneOf.end()) declaration.passOne.emplace_back(k, passOne->second);
+                }
+                found = declarationIds.emplace(pairKey(name, line.module), engine.declarations.size()).first;
+                engine.declarations.push_back(std::move(declaration));
+            }
+            entry = found->second;
+        }
+    }
+}
+
+// Marks the bytes read during the replay and lists, for every pattern that
+// is rewritten in the deferred way, its occurrences that touch them.
+void markObservedBytes(Engine& engine) {
+    const std::uint64_t size = engine.text->size();
+    engine.observedMask.assign(size / 64 + 1, 0);
+    for (Pattern& pattern : engine.patterns) {
+        pattern.hasLetters = holdsLetter(pattern.upper);
+        const std::uint64_t length = pattern.upper.size();
+        for (std::size_t i = 1; i < pattern.hits.size() && !pattern.overlapping; ++i) {
+            pattern.overlapping = pattern.hits[i] - pattern.hits[i - 1] < length;
+        }
+        if (pattern.overlapping && pattern.hasLetters) {
+            for (const std::uint64_t at : pattern.hits) markRange(engine.observedMask, at, at + length);
+        }
+    }
+    for (const Line& line : engine.lines) {
+        if (!line.object) continue;
+        const Pattern& key = engine.patterns[line.pattern];
+        for (std::size_t i = 0; i < key.hits.size(); ++i) {
+            markRange(engine.observedMask, key.hits[i], key.hits[i] + key.upper.size());
+            if (line.module != none) markRange(engine.observedMask, line.nameStart[i], key.hits[i]);
+        }
+    }
+    for (Pattern& pattern : engine.patterns) {
+        if (pattern.overlapping || !pattern.hasLetters) continue;
+        for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
+            if (anyMarked(engine.observedMask, pattern.hits[i], pattern.hits[i] + pattern.upper.size())) {
+                pattern.observed.push_back(i);
+            }
+        }
+    }
+}
+
+// ---- the replay ------------------------------------------------------------
+
+// Tells every exact walk under way that the bytes from..to changed.
+void noteChange(Engine& engine, std::uint64_t from, std::uint64_t to) {
+    for (ExactWalk* walk : engine.active) {
+        const Pattern& pattern = engine.patterns[walk->pattern];
+        const std::uint64_t length = pattern.upper.size();
+        auto it = std::lower_bound(pattern.hits.begin(), pattern.hits.end(), from >= length ? from - length + 1 : 0);
+        for (; it != pattern.hits.end() && *it < to; ++it) {
+            const auto index = static_cast<std::uint32_t>(it - pattern.hits.begin());
+            if (!walk->isTouched[index]) {
+                walk->isTouched[index] = 1;
+                walk->touched.push_back(index);
+            }
+        }
+    }
+}
+
+// Writes x over the bytes at at, now.
+void writeNow(Engine& engine, std::uint64_t at, std::string_view x) {
+    char* bytes = engine.text->data() + at;
+    if (std::memcmp(bytes, x.data(), x.size()) == 0) return;
+    std::memcpy(bytes, x.data(), x.size());
+    engine.tool->sourceChanged = true;
+    noteChange(engine, at, at + x.size());
+}
+
+void fileAgain(ExactWalk& walk, const Engine& engine, std::uint32_t index) {
+    const Pattern& pattern = engine.patterns[walk.pattern];
+    const std::uint64_t hash = spellingHash(engine.text->data() + pattern.hits[index], pattern.upper.size());
+    if (hash == walk.spelling[index]) return;
+    walk.spelling[index] = hash;
+    walk.filed[hash].push_back(index);
+}
+
+void refile(ExactWalk& walk, const Engine& engine) {
+    for (const std::uint32_t index : walk.touched) {
+        walk.isTouched[index] = 0;
+        fileAgain(walk, engine, index);
+    }
+    walk.touched.clear();
+}
+
+void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::string_view x) {
+    walk.pattern = pattern;
+    walk.x = std::string(x);
+    const Pattern& p = engine.patterns[pattern];
+    walk.spelling.assign(p.hits.size(), 0);
+    walk.isTouched.assign(p.hits.size(), 0);
+    for (std::uint32_t i = 0; i < p.hits.size(); ++i) {
+        walk.spelling[i] = spellingHash(engine.text->data() + p.hits[i], p.upper.size());
+        walk.filed[walk.spelling[i]].push_back(i);
+    }
+    engine.active.push_back(&walk);
+}
+
+void endWalk(Engine& engine) { engine.active.pop_back(); }
+
+// Replaces every occurrence whose bytes equal those at occurrence index,
+// left to right and never overlapping, as a text-wide replace would.
+void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index) {
+    const Pattern& pattern = engine.patterns[walk.pattern];
+    const std::size_t length = pattern.upper.size();
+    const std::uint64_t hash = walk.spelling[index];
+    const std::string old = engine.text->substr(pattern.hits[index], length);
+    std::vector<std::uint32_t> same;
+    for (const std::uint32_t other : walk.filed[hash]) {
+        if (walk.spelling[other] == hash && engine.text->compare(pattern.hits[other], length, old) == 0) {
+            same.push_back(other);
+        }
+    }
+    std::sort(same.begin(), same.end());
+    same.erase(std::unique(same.begin(), same.end()), same.end());
+    std::uint64_t free = 0;
+    for (const std::uint32_t other : same) {
+        if (pattern.hits[other] < free) continue;
+        writeNow(engine, pattern.hits[other], walk.x);
+        free = pattern.hits[other] + length;
+    }
+    walk.filed[hash].clear();
+    for (const std::uint32_t other : same) {
+        if (walk.spelling[other] == hash) walk.filed[hash].push_back(other);
+    }
+    refile(walk, engine);
+}
+
+void visit(ExactWalk& walk, Engine& engine, std::uint32_t index) {
+    refile(walk, engine);
+    const Pattern& pattern = engine.patterns[walk.pattern];
+    if (engine.text->compare(pattern.hits[index], pattern.upper.size(), walk.x) != 0) replaceSpelling(walk, engine, index);
+}
+
+void rewriteExactly(Engine& engine, std::uint32_t pattern, std::string_view x) {
+    ExactWalk walk;
+    beginWalk(walk, engine, pattern, x);
+    for (std::uint32_t i = 0; i < engine.patterns[pattern].hits.size(); ++i) visit(walk, engine, i);
+    endWalk(engine);
+}
+
+bool differsSomewhere(const Engine& engine, const Pattern& pattern, std::string_view x) {
+    for (const std::uint64_t at : pattern.hits) {
+        if (engine.text->compare(at, x.size(), x) != 0) return true;
+    }
+    return false;
+}
+
+// x must outlive the replay unless copy is set.
+void rewriteDeferred(Engine& engine, std::uint32_t id, std::string_view x, bool copy) {
+    Pattern& pattern = engine.patterns[id];
+    if (!engine.tool->sourceChanged) {
+        // Until something changes, the text in memory is the source as loaded.
+        if (pattern.checkedX != x) {
+            pattern.checkedX = std::string(x);
+            pattern.checkedDiffers = differsSomewhere(engine, pattern, x);
+        }
+        if (pattern.checkedDiffers) engine.tool->sourceChanged = true;
+    }
+    pattern.lastTime = ++engine.clock;
+    if (copy) {
+        pattern.ownX.assign(x.data(), x.size());
+        pattern.lastX = pattern.ownX;
+    } else {
+        pattern.lastX = x;
+    }
+    for (const std::uint32_t i : pattern.observed) writeNow(engine, pattern.hits[i], x);
+}
+
+// Brings every occurrence of the pattern to the spelling x, which must
+// outlive the replay unless copy is set.
+void rewritePattern(Engine& engine, std::uint32_t id, std::string_view x, bool copy = false) {
+    const Pattern& pattern = engine.patterns[id];
+    if (pattern.hits.empty() || !pattern.hasLetters) return;
+    if (pattern.overlapping) {
+        rewriteExactly(engine, id, x);
+    } else {
+        rewriteDeferred(engine, id, x, copy);
+    }
+}
+
+void normaliseMemberCase(Engine& engine, const Line& line, std::size_t occurrence, std::string& scratch) {
+    if (line.module == none) return;
+    engine.lastModule = line.module;
+    // The name as it reads now, after the declaration's own case fix; the
+    // member rewrites below may re-case its bytes, but not this copy.
+    const std::uint64_t at = engine.patterns[line.pattern].hits[occurrence];
+    const std::uint64_t nameStart = line.nameStart[occurrence];
+    const std::string declaredName = engine.text->substr(nameStart, at - nameStart);
+    const auto& passOne = engine.declarations[line.declaration[occurrence]].passOne;
+    const std::vector<Member>& members = engine.modules[line.module].members;
+    auto next = passOne.begin();
+    for (std::uint32_t k = 0; k < members.size(); ++k) {
+        const Member& member = members[k];
+        if (next != passOne.end() && next->first == k) {
+            scratch.assign(declaredName);
+            scratch += '.';
+            scratch += member.name;
+            rewritePattern(engine, next->second, scratch, true);
+            ++next;
+        }
+        rewritePattern(engine, member.space, member.spaceX);
+        rewritePattern(engine, member.equals, member.equalsX);
+        rewritePattern(engine, member.paren, member.parenX);
+    }
+}
+
+bool overlapsAny(const Occurrences& hits, std::uint64_t length, std::uint64_t from, std::uint64_t to) {
+    auto it = std::lower_bound(hits.begin(), hits.end(), from >= length ? from - length + 1 : 0);
+    return it != hits.end() && *it < to;
+}
+
+// True when no member rewrite of this line can touch its declarations, so
+// that each declaration may simply be put right when its turn comes.
+bool declarationsStayApart(const Engine& engine, const Line& line) {
+    const Pattern& key = engine.patterns[line.pattern];
+    if (key.overlapping) return false;
+    if (line.module == none) return true;
+    std::vector<std::uint32_t> used;
+    for (const Member& member : engine.modules[line.module].members) {
+        used.insert(used.end(), {member.space, member.equals, member.paren});
+    }
+    std::vector<bool> seenDeclaration(engine.declarations.size(), false);
+    for (const std::uint32_t d : line.declaration) {
+        if (seenDeclaration[d]) continue;
+        seenDeclaration[d] = true;
+        for (const auto& entry : engine.declarations[d].passOne) used.push_back(entry.second);
+    }
+    std::sort(used.begin(), used.end());
+    used.erase(std::unique(used.begin(), used.end()), used.end());
+    const std::uint64_t keyLength = key.upper.size();
+    for (const std::uint32_t id : used) {
+        const Pattern& p = engine.patterns[id];
+        if (!p.hasLetters) continue;
+        const std::uint64_t length = p.upper.size();
+        if (p.overlapping) {
+            for (const std::uint64_t at : p.hits) {
+                if (overlapsAny(key.hits, keyLength, at, at + length)) return false;
+            }
+            continue;
+        }
+        for (const std::uint32_t i : p.observed) {
+            if (overlapsAny(key.hits, keyLength, p.hits[i], p.hits[i] + length)) return false;
+        }
+    }
+    return true;
+}
+
+void replayObjectLine(Engine& engine, const Line& line) {
+    const Pattern& key = engine.patterns[line.pattern];
+    std::string scratch;
+    if (declarationsStayApart(engine, line)) {
+        for (std::size_t i = 0; i < key.hits.size(); ++i) {
+            writeNow(engine, key.hits[i], line.key);
+            normaliseMemberCase(engine, line, i, scratch);
+        }
+        return;
+    }
+    ExactWalk walk;
+    beginWalk(walk, engine, line.pattern, line.key);
+    for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
+        visit(walk, engine, i);
+        normaliseMemberCase(engine, line, i, scratch);
+    }
+    endWalk(engine);
+}
+
+// Applies every deferred rewrite's last spelling, oldest first, to the bytes
+// that were not kept current along the way.
+void settleDeferred(Engine& engine) {
+    std::vector<std::uint32_t> order;
+    for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
+        if (engine.patterns[id].lastTime != 0) order.push_back(id);
+    }
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return engine.patterns[a].lastTime < engine.patterns[b].lastTime; });
+    char* text = engine.text->data();
+    for (const std::uint32_t id : order) {
+        const Pattern& pattern = engine.patterns[id];
+        const std::string_view x = pattern.lastX;
+        std::size_t observed = 0;
+        for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
+            const std::uint64_t at = pattern.hits[i];
+            if (observed < pattern.observed.size() && pattern.observed[observed] == i) {
+                ++observed;
+                for (std::size_t k = 0; k < x.size(); ++k) {
+                    if (!isMarked(engine.observedMask, at + k)) text[at + k] = x[k];
+                }
+            } else {
+                std::memcpy(text + at, x.data(), x.size());
+            }
+        }
+    }
+}
+
+// ---- counting and collecting -----------------------------------------------
+
+void collectBlocks(Engine& engine) {
+    ToolState& tool = *engine.tool;
+    std::unordered_map<std::string, bool> seen;
+    bool plain = true;  // no collected block holds a lone CR or LF
+    for (const Line& line : engine.lines) {
+        if (engine.patterns[line.pattern].hits.empty()) continue;
+        ++tool.addedCount;
+        const bool known = plain ? seen.count(line.block) != 0 : findLine(tool.foundBlocks, line.block) != -1;
+        if (known) continue;
+        addLine(tool.foundBlocks, line.block);
+        ++tool.foundBlockCount;
+        if (line.block.find_first_of("\r\n") != std::string::npos) plain = false;
+        if (plain) seen.emplace(line.block, true);
+    }
+}
+
+}  // namespace
+
+std::string_view declaredNameAt(std::string_view text, std::size_t offset) {
+    std::size_t start = offset;
+    while (start > 0 && !isSeparator(text[start - 1])) --start;
+    return text.substr(start, offset - start);
+}
+
+void scanText(ToolState& tool, ModuleFiles& modules) {
+    Engine engine;
+    engine.tool = &tool;
+    engine.text = &tool.sourceText;
+    tool.sourceChanged = false;
+
+    readCatalogue(engine);
+    loadModules(engine, modules);
+    findPendingOccurrences(engine);
+    NameTable names;
+    std::vector<std::vector<std::uint32_t>> modulesOfName;
+    collectNames(engine, names, modulesOfName);
+    std::unordered_map<std::uint64_t, std::uint32_t> passOneOf;
+    findNameMemberOccurrences(engine, names, modulesOfName, passOneOf);
+    collectDeclarations(engine, passOneOf);
+    markObservedBytes(engine);
+
+    for (const Line& line : engine.lines) {
+        if (engine.patterns[line.pattern].hits.empty()) continue;
+        if (line.object) {
+            replayObjectLine(engine, line);
+        } else {
+            rewritePattern(engine, line.pattern, line.key);
+        }
+    }
+    settleDeferred(engine);
+    if (engine.lastModule != none) tool.memberList = engine.modules[engine.lastModule].memberList;
+    collectBlocks(engine);
+}
+
+}  // namespace vorrel

@@ -1,0 +1,34 @@
+// Small rewrite cases built to make keys, members and declared names collide,
+// and the comparison of the fast scan with the straightforward one on them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <random>
+#include <string>
+
+namespace vorrel::oracle {
+
+/// A catalogue, a source, the library folder prefix and the module files.
+struct RewriteCase {
+    std::string catalogueList;
+    std::string vorrelPrefix;
+    std::string source;
+    std::map<std::string, std::string> files;
+};
+
+/// A random case from the generator's state.
+RewriteCase randomCase(std::mt19937_64& random);
+
+/// A case decoded from arbitrary bytes, for fuzzing: every input is a case.
+RewriteCase caseFromBytes(const std::uint8_t* data, std::size_t size);
+
+/// Runs both scans (and the block insertion on the result) and describes the
+/// first difference; empty when they agree in everything they leave behind.
+std::string compareScans(const RewriteCase& rewriteCase);
+
+/// The case written out readably, for a failure message.
+std::string describeCase(const RewriteCase& rewriteCase);
+
+}  // namespace vorrel::oracle

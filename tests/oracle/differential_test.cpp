@@ -1,0 +1,44 @@
+// The fast scan against the straightforward one on thousands of small cases
+// built to collide.
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "cases.h"
+#include "catalogue/catalogue.h"
+#include "oracle.h"
+
+namespace vorrel::oracle {
+namespace {
+
+TEST(Differential, FastScanAgreesWithTheStraightforwardScan) {
+    std::mt19937_64 random(20261206);
+    int compared = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const RewriteCase rewriteCase = randomCase(random);
+        const std::string difference = compareScans(rewriteCase);
+        ASSERT_EQ(difference, "") << "case " << i << ":\n" << describeCase(rewriteCase);
+        ++compared;
+    }
+    EXPECT_EQ(compared, 20000);
+}
+
+// The reference keeps one module's member list at a time, as described:
+// declarations of modules A, A, B, A read A's file twice and B's once.
+TEST(Reference, KeepsOneModuleMemberListAtATime) {
+    const std::string prefix = "lib\\Vorrel\\";
+    const std::map<std::string, std::string> files = {{prefix + "O_Timer.inc", "X;Start"}, {prefix + "O_Clock.inc", "X;Tick"}};
+    ToolState tool;
+    tool.catalogueList = catalogueLine("Vorrel", "O_Timer.inc") + catalogueLine("Vorrel", "O_Clock.inc") +
+                         " AS TICKER;$IFNDEF T~$DEFINE T~$include \"Vorrel\\O_Timer.inc\"~$ENDIF\r\n\r\n";
+    tool.vorrelPrefix = prefix;
+    tool.sourceText = "a AS TIMER b AS TIMER c AS CLOCK d AS TICKER";
+    ModuleFiles modules;
+    modules.files = &files;
+    scanText(tool, modules);
+    const std::vector<std::string> expected = {prefix + "O_Timer.inc", prefix + "O_Clock.inc", prefix + "O_Timer.inc"};
+    EXPECT_EQ(modules.reads, expected);
+}
+
+}  // namespace
+}  // namespace vorrel::oracle
