@@ -14,13 +14,18 @@
 // the pattern's own spelling; nothing else can tell the steps apart. Such a
 // rewrite is deferred: the pattern records when it was last rewritten and to
 // what, and a final pass applies every pattern's last rewrite in time order,
-// so each byte ends as its last writer left it. Only a few bytes are read
-// while the replay runs: the object declarations, the names in front of them,
-// and the occurrences of patterns whose occurrences overlap one another.
-// Those "observed" bytes are kept current at every step; every occurrence
-// touching them is written at once, and the patterns that can overlap
-// themselves, or object declarations that members can overlap, are replayed
-// one spelling at a time over a table of their occurrences by spelling.
+// so each byte ends as its last writer left it.
+//
+// Only a few stretches of bytes are read while the replay runs: the object
+// declarations, the names in front of them, and the occurrences of patterns
+// whose occurrences overlap one another. These "observed" stretches are
+// written at once when they are written themselves, and each byte of them
+// keeps the time of that write; a read puts together the bytes from those
+// writes and from the deferred rewrites of the occurrences that cover the
+// stretch (listed once, up front), the latest writer winning. Patterns that
+// overlap themselves, and object declarations that the members' rewrites
+// can reach, are replayed one spelling at a time over a table of their
+// occurrences by spelling, as a text-wide replace would.
 
 namespace vorrel {
 
@@ -38,6 +43,7 @@ struct Pattern {
     std::string_view lastX;                // into ownX or a spelling that outlives the replay
     std::string ownX;
     std::vector<std::uint32_t> observed;   // occurrences touching observed bytes
+    std::uint32_t firstStretch = 0;        // patterns replayed exactly: stretch of occurrence i
     std::string checkedX;                  // the last spelling compared with the source as loaded
     bool checkedDiffers = false;
 };
@@ -62,6 +68,8 @@ struct Line {
     std::uint32_t module = none;             // object lines whose block passes the gate
     std::vector<std::uint64_t> nameStart;    // per occurrence: where its declared name begins
     std::vector<std::uint32_t> declaration;  // per occurrence: index into Engine::declarations
+    std::uint32_t firstKeyStretch = 0;       // object lines: stretch of occurrence i
+    std::uint32_t firstNameStretch = 0;      // object lines with a module: stretch of the name before occurrence i
 };
 
 // A declared name with the module it is declared as: the pass-one patterns
@@ -76,11 +84,20 @@ struct Declaration {
 // behind are recognised by their stale hash.
 struct ExactWalk {
     std::uint32_t pattern = none;
+    std::uint32_t firstStretch = 0;
     std::string x;
     std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> filed;
     std::vector<std::uint64_t> spelling;
     std::vector<std::uint32_t> touched;
     std::vector<std::uint8_t> isTouched;
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reachedBy;  // pattern -> occurrences it covers
+};
+
+// A stretch of observed bytes, and where its list of covering occurrences
+// (pattern, occurrence) begins in Engine::cover.
+struct Stretch {
+    std::uint64_t start, end;
+    std::uint32_t coverBegin = 0, coverEnd = 0;
 };
 
 struct Engine {
@@ -91,10 +108,16 @@ struct Engine {
     std::vector<Line> lines;
     std::vector<Module> modules;
     std::vector<Declaration> declarations;
+    std::vector<Stretch> stretches;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> cover;
     std::vector<std::uint64_t> observedMask;
+    std::vector<std::uint64_t> rankBase;   // observed bytes before each mask word
+    std::vector<std::uint64_t> writtenAt;  // per observed byte: time of its last immediate write
     std::uint64_t clock = 0;
     std::vector<ExactWalk*> active;
     std::uint32_t lastModule = none;
+    std::string current;                   // scratch for reads
+    std::vector<std::uint64_t> currentTime;
 };
 
 // ---- small helpers ---------------------------------------------------------
@@ -367,8 +390,14 @@ void collectDeclarations(Engine& engine, const std::unordered_map<std::uint64_t,
     }
 }
 
-// Marks the bytes read during the replay and lists, for every pattern that
-// is rewritten in the deferred way, its occurrences that touch them.
+std::uint32_t addStretch(Engine& engine, std::uint64_t start, std::uint64_t end) {
+    engine.stretches.push_back({start, end});
+    markRange(engine.observedMask, start, end);
+    return static_cast<std::uint32_t>(engine.stretches.size() - 1);
+}
+
+// Marks the stretches read during the replay, and lists for each the
+// occurrences of deferred patterns that cover it.
 void markObservedBytes(Engine& engine) {
     const std::uint64_t size = engine.text->size();
     engine.observedMask.assign(size / 64 + 1, 0);
@@ -378,64 +407,146 @@ void markObservedBytes(Engine& engine) {
         for (std::size_t i = 1; i < pattern.hits.size() && !pattern.overlapping; ++i) {
             pattern.overlapping = pattern.hits[i] - pattern.hits[i - 1] < length;
         }
-        if (pattern.overlapping && pattern.hasLetters) {
-            for (const std::uint64_t at : pattern.hits) markRange(engine.observedMask, at, at + length);
-        }
+        if (!pattern.overlapping || !pattern.hasLetters) continue;
+        pattern.firstStretch = static_cast<std::uint32_t>(engine.stretches.size());
+        for (const std::uint64_t at : pattern.hits) addStretch(engine, at, at + length);
     }
-    for (const Line& line : engine.lines) {
+    for (Line& line : engine.lines) {
         if (!line.object) continue;
         const Pattern& key = engine.patterns[line.pattern];
-        for (std::size_t i = 0; i < key.hits.size(); ++i) {
-            markRange(engine.observedMask, key.hits[i], key.hits[i] + key.upper.size());
-            if (line.module != none) markRange(engine.observedMask, line.nameStart[i], key.hits[i]);
+        line.firstKeyStretch = static_cast<std::uint32_t>(engine.stretches.size());
+        for (const std::uint64_t at : key.hits) addStretch(engine, at, at + key.upper.size());
+        line.firstNameStretch = static_cast<std::uint32_t>(engine.stretches.size());
+        for (std::size_t i = 0; i < line.nameStart.size(); ++i) addStretch(engine, line.nameStart[i], key.hits[i]);
+    }
+
+    engine.rankBase.assign(engine.observedMask.size() + 1, 0);
+    for (std::size_t w = 0; w < engine.observedMask.size(); ++w) {
+        engine.rankBase[w + 1] = engine.rankBase[w] + static_cast<std::uint64_t>(__builtin_popcountll(engine.observedMask[w]));
+    }
+    engine.writtenAt.assign(engine.rankBase.back(), 0);
+
+    // Stretches by the 64-byte blocks they reach, to find those an occurrence covers.
+    const std::size_t blocks = engine.observedMask.size();
+    std::vector<std::uint32_t> blockBegin(blocks + 1, 0), byBlock;
+    for (const Stretch& stretch : engine.stretches) {
+        for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
+            ++blockBegin[b + 1];
         }
     }
-    for (Pattern& pattern : engine.patterns) {
-        if (pattern.overlapping || !pattern.hasLetters) continue;
-        for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
-            if (anyMarked(engine.observedMask, pattern.hits[i], pattern.hits[i] + pattern.upper.size())) {
-                pattern.observed.push_back(i);
+    for (std::size_t b = 0; b < blocks; ++b) blockBegin[b + 1] += blockBegin[b];
+    byBlock.resize(blockBegin[blocks]);
+    {
+        std::vector<std::uint32_t> fill(blockBegin.begin(), blockBegin.end() - 1);
+        for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
+            const Stretch& stretch = engine.stretches[id];
+            for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
+                byBlock[fill[b]++] = id;
             }
         }
+    }
+    std::vector<std::pair<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>>> pairs;  // stretch, (pattern, occurrence)
+    for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
+        Pattern& pattern = engine.patterns[id];
+        if (pattern.overlapping || !pattern.hasLetters) continue;
+        const std::uint64_t length = pattern.upper.size();
+        for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
+            const std::uint64_t from = pattern.hits[i], to = from + length;
+            if (!anyMarked(engine.observedMask, from, to)) continue;
+            pattern.observed.push_back(i);
+            for (std::uint64_t b = from >> 6; b <= (to - 1) >> 6; ++b) {
+                for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
+                    const Stretch& stretch = engine.stretches[byBlock[e]];
+                    if (stretch.start >= to || stretch.end <= from) continue;
+                    if ((std::max(stretch.start, from) >> 6) != b) continue;  // counted in its first shared block
+                    pairs.push_back({byBlock[e], {id, i}});
+                }
+            }
+        }
+    }
+    std::sort(pairs.begin(), pairs.end());
+    engine.cover.reserve(pairs.size());
+    std::size_t next = 0;
+    for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
+        engine.stretches[id].coverBegin = static_cast<std::uint32_t>(engine.cover.size());
+        for (; next < pairs.size() && pairs[next].first == id; ++next) engine.cover.push_back(pairs[next].second);
+        engine.stretches[id].coverEnd = static_cast<std::uint32_t>(engine.cover.size());
     }
 }
 
 // ---- the replay ------------------------------------------------------------
 
-// Tells every exact walk under way that the bytes from..to changed.
+std::uint64_t rankOf(const Engine& engine, std::uint64_t at) {
+    const std::uint64_t word = engine.observedMask[at >> 6] & ((std::uint64_t(1) << (at & 63)) - 1);
+    return engine.rankBase[at >> 6] + static_cast<std::uint64_t>(__builtin_popcountll(word));
+}
+
+// The bytes of a stretch as they stand now, into engine.current: from the
+// last immediate writes, overruled byte by byte by later deferred rewrites.
+const std::string& readStretch(Engine& engine, std::uint32_t id) {
+    const Stretch& stretch = engine.stretches[id];
+    const std::uint64_t length = stretch.end - stretch.start;
+    engine.current.assign(*engine.text, stretch.start, length);
+    if (stretch.coverBegin == stretch.coverEnd) return engine.current;
+    engine.currentTime.resize(length);
+    for (std::uint64_t k = 0; k < length; ++k) engine.currentTime[k] = engine.writtenAt[rankOf(engine, stretch.start + k)];
+    for (std::uint32_t c = stretch.coverBegin; c < stretch.coverEnd; ++c) {
+        const Pattern& writer = engine.patterns[engine.cover[c].first];
+        if (writer.lastTime == 0) continue;
+        const std::uint64_t at = writer.hits[engine.cover[c].second];
+        const std::uint64_t from = std::max(at, stretch.start), to = std::min(at + writer.upper.size(), stretch.end);
+        for (std::uint64_t k = from; k < to; ++k) {
+            if (writer.lastTime > engine.currentTime[k - stretch.start]) {
+                engine.currentTime[k - stretch.start] = writer.lastTime;
+                engine.current[k - stretch.start] = writer.lastX[k - at];
+            }
+        }
+    }
+    return engine.current;
+}
+
+void touch(ExactWalk& walk, std::uint32_t index) {
+    if (walk.isTouched[index]) return;
+    walk.isTouched[index] = 1;
+    walk.touched.push_back(index);
+}
+
+// Tells every exact walk under way that the bytes from..to were written.
 void noteChange(Engine& engine, std::uint64_t from, std::uint64_t to) {
     for (ExactWalk* walk : engine.active) {
         const Pattern& pattern = engine.patterns[walk->pattern];
         const std::uint64_t length = pattern.upper.size();
         auto it = std::lower_bound(pattern.hits.begin(), pattern.hits.end(), from >= length ? from - length + 1 : 0);
-        for (; it != pattern.hits.end() && *it < to; ++it) {
-            const auto index = static_cast<std::uint32_t>(it - pattern.hits.begin());
-            if (!walk->isTouched[index]) {
-                walk->isTouched[index] = 1;
-                walk->touched.push_back(index);
-            }
-        }
+        for (; it != pattern.hits.end() && *it < to; ++it) touch(*walk, static_cast<std::uint32_t>(it - pattern.hits.begin()));
     }
 }
 
-// Writes x over the bytes at at, now.
-void writeNow(Engine& engine, std::uint64_t at, std::string_view x) {
-    char* bytes = engine.text->data() + at;
-    if (std::memcmp(bytes, x.data(), x.size()) == 0) return;
-    std::memcpy(bytes, x.data(), x.size());
-    engine.tool->sourceChanged = true;
-    noteChange(engine, at, at + x.size());
+// Writes x over a stretch now; true when that changed its bytes.
+bool writeStretch(Engine& engine, std::uint32_t id, std::string_view x) {
+    const Stretch& stretch = engine.stretches[id];
+    const bool changed = readStretch(engine, id) != x;
+    const std::uint64_t time = ++engine.clock;
+    std::memcpy(engine.text->data() + stretch.start, x.data(), x.size());
+    const std::uint64_t first = rankOf(engine, stretch.start);
+    for (std::uint64_t k = 0; k < x.size(); ++k) engine.writtenAt[first + k] = time;
+    if (changed) {
+        engine.tool->sourceChanged = true;
+        noteChange(engine, stretch.start, stretch.end);
+    }
+    return changed;
 }
 
-void fileAgain(ExactWalk& walk, const Engine& engine, std::uint32_t index) {
-    const Pattern& pattern = engine.patterns[walk.pattern];
-    const std::uint64_t hash = spellingHash(engine.text->data() + pattern.hits[index], pattern.upper.size());
+std::uint32_t stretchOf(const ExactWalk& walk, std::uint32_t index) { return walk.firstStretch + index; }
+
+void fileAgain(ExactWalk& walk, Engine& engine, std::uint32_t index) {
+    const std::string& bytes = readStretch(engine, stretchOf(walk, index));
+    const std::uint64_t hash = spellingHash(bytes.data(), bytes.size());
     if (hash == walk.spelling[index]) return;
     walk.spelling[index] = hash;
     walk.filed[hash].push_back(index);
 }
 
-void refile(ExactWalk& walk, const Engine& engine) {
+void refile(ExactWalk& walk, Engine& engine) {
     for (const std::uint32_t index : walk.touched) {
         walk.isTouched[index] = 0;
         fileAgain(walk, engine, index);
@@ -443,14 +554,16 @@ void refile(ExactWalk& walk, const Engine& engine) {
     walk.touched.clear();
 }
 
-void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::string_view x) {
+void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::uint32_t firstStretch, std::string_view x) {
     walk.pattern = pattern;
+    walk.firstStretch = firstStretch;
     walk.x = std::string(x);
-    const Pattern& p = engine.patterns[pattern];
-    walk.spelling.assign(p.hits.size(), 0);
-    walk.isTouched.assign(p.hits.size(), 0);
-    for (std::uint32_t i = 0; i < p.hits.size(); ++i) {
-        walk.spelling[i] = spellingHash(engine.text->data() + p.hits[i], p.upper.size());
+    const std::size_t count = engine.patterns[pattern].hits.size();
+    walk.spelling.assign(count, 0);
+    walk.isTouched.assign(count, 0);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::string& bytes = readStretch(engine, stretchOf(walk, i));
+        walk.spelling[i] = spellingHash(bytes.data(), bytes.size());
         walk.filed[walk.spelling[i]].push_back(i);
     }
     engine.active.push_back(&walk);
@@ -462,39 +575,32 @@ void endWalk(Engine& engine) { engine.active.pop_back(); }
 // left to right and never overlapping, as a text-wide replace would.
 void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index) {
     const Pattern& pattern = engine.patterns[walk.pattern];
-    const std::size_t length = pattern.upper.size();
     const std::uint64_t hash = walk.spelling[index];
-    const std::string old = engine.text->substr(pattern.hits[index], length);
+    const std::string old = readStretch(engine, stretchOf(walk, index));
     std::vector<std::uint32_t> same;
     for (const std::uint32_t other : walk.filed[hash]) {
-        if (walk.spelling[other] == hash && engine.text->compare(pattern.hits[other], length, old) == 0) {
-            same.push_back(other);
-        }
+        if (walk.spelling[other] == hash && readStretch(engine, stretchOf(walk, other)) == old) same.push_back(other);
     }
     std::sort(same.begin(), same.end());
     same.erase(std::unique(same.begin(), same.end()), same.end());
     std::uint64_t free = 0;
     for (const std::uint32_t other : same) {
         if (pattern.hits[other] < free) continue;
-        writeNow(engine, pattern.hits[other], walk.x);
-        free = pattern.hits[other] + length;
+        writeStretch(engine, stretchOf(walk, other), walk.x);
+        free = pattern.hits[other] + pattern.upper.size();
     }
-    walk.filed[hash].clear();
-    for (const std::uint32_t other : same) {
-        if (walk.spelling[other] == hash) walk.filed[hash].push_back(other);
-    }
+    walk.filed[hash] = same;
     refile(walk, engine);
 }
 
 void visit(ExactWalk& walk, Engine& engine, std::uint32_t index) {
     refile(walk, engine);
-    const Pattern& pattern = engine.patterns[walk.pattern];
-    if (engine.text->compare(pattern.hits[index], pattern.upper.size(), walk.x) != 0) replaceSpelling(walk, engine, index);
+    if (readStretch(engine, stretchOf(walk, index)) != walk.x) replaceSpelling(walk, engine, index);
 }
 
 void rewriteExactly(Engine& engine, std::uint32_t pattern, std::string_view x) {
     ExactWalk walk;
-    beginWalk(walk, engine, pattern, x);
+    beginWalk(walk, engine, pattern, engine.patterns[pattern].firstStretch, x);
     for (std::uint32_t i = 0; i < engine.patterns[pattern].hits.size(); ++i) visit(walk, engine, i);
     endWalk(engine);
 }
@@ -524,7 +630,11 @@ void rewriteDeferred(Engine& engine, std::uint32_t id, std::string_view x, bool 
     } else {
         pattern.lastX = x;
     }
-    for (const std::uint32_t i : pattern.observed) writeNow(engine, pattern.hits[i], x);
+    for (ExactWalk* walk : engine.active) {
+        const auto reached = walk->reachedBy.find(id);
+        if (reached == walk->reachedBy.end()) continue;
+        for (const std::uint32_t index : reached->second) touch(*walk, index);
+    }
 }
 
 // Brings every occurrence of the pattern to the spelling x, which must
@@ -544,9 +654,7 @@ void normaliseMemberCase(Engine& engine, const Line& line, std::size_t occurrenc
     engine.lastModule = line.module;
     // The name as it reads now, after the declaration's own case fix; the
     // member rewrites below may re-case its bytes, but not this copy.
-    const std::uint64_t at = engine.patterns[line.pattern].hits[occurrence];
-    const std::uint64_t nameStart = line.nameStart[occurrence];
-    const std::string declaredName = engine.text->substr(nameStart, at - nameStart);
+    const std::string declaredName = readStretch(engine, line.firstNameStretch + static_cast<std::uint32_t>(occurrence));
     const auto& passOne = engine.declarations[line.declaration[occurrence]].passOne;
     const std::vector<Member>& members = engine.modules[line.module].members;
     auto next = passOne.begin();
@@ -565,43 +673,75 @@ void normaliseMemberCase(Engine& engine, const Line& line, std::size_t occurrenc
     }
 }
 
+// The patterns that the member rewrites of this line's declarations use.
+std::vector<std::uint32_t> memberPatternsOf(const Engine& engine, const Line& line) {
+    std::vector<std::uint32_t> used;
+    if (line.module == none) return used;
+    for (const Member& member : engine.modules[line.module].members) {
+        used.insert(used.end(), {member.space, member.equals, member.paren});
+    }
+    std::vector<bool> seen(engine.declarations.size(), false);
+    for (const std::uint32_t d : line.declaration) {
+        if (seen[d]) continue;
+        seen[d] = true;
+        for (const auto& entry : engine.declarations[d].passOne) used.push_back(entry.second);
+    }
+    std::sort(used.begin(), used.end());
+    used.erase(std::unique(used.begin(), used.end()), used.end());
+    return used;
+}
+
 bool overlapsAny(const Occurrences& hits, std::uint64_t length, std::uint64_t from, std::uint64_t to) {
     auto it = std::lower_bound(hits.begin(), hits.end(), from >= length ? from - length + 1 : 0);
     return it != hits.end() && *it < to;
 }
 
-// True when no member rewrite of this line can touch its declarations, so
-// that each declaration may simply be put right when its turn comes.
-bool declarationsStayApart(const Engine& engine, const Line& line) {
+// Which declarations of the line each member pattern reaches.
+std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> declarationsReached(const Engine& engine, const Line& line) {
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reached;
     const Pattern& key = engine.patterns[line.pattern];
-    if (key.overlapping) return false;
-    if (line.module == none) return true;
-    std::vector<std::uint32_t> used;
-    for (const Member& member : engine.modules[line.module].members) {
-        used.insert(used.end(), {member.space, member.equals, member.paren});
+    const std::vector<std::uint32_t> used = memberPatternsOf(engine, line);
+    std::vector<bool> isUsed(engine.patterns.size(), false);
+    for (const std::uint32_t id : used) isUsed[id] = true;
+    for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
+        const Stretch& stretch = engine.stretches[line.firstKeyStretch + i];
+        for (std::uint32_t c = stretch.coverBegin; c < stretch.coverEnd; ++c) {
+            if (isUsed[engine.cover[c].first]) reached[engine.cover[c].first].push_back(i);
+        }
     }
-    std::vector<bool> seenDeclaration(engine.declarations.size(), false);
-    for (const std::uint32_t d : line.declaration) {
-        if (seenDeclaration[d]) continue;
-        seenDeclaration[d] = true;
-        for (const auto& entry : engine.declarations[d].passOne) used.push_back(entry.second);
-    }
-    std::sort(used.begin(), used.end());
-    used.erase(std::unique(used.begin(), used.end()), used.end());
-    const std::uint64_t keyLength = key.upper.size();
     for (const std::uint32_t id : used) {
         const Pattern& p = engine.patterns[id];
-        if (!p.hasLetters) continue;
-        const std::uint64_t length = p.upper.size();
-        if (p.overlapping) {
-            for (const std::uint64_t at : p.hits) {
-                if (overlapsAny(key.hits, keyLength, at, at + length)) return false;
-            }
-            continue;
+        if (!p.overlapping || !p.hasLetters) continue;
+        for (const std::uint64_t at : p.hits) {
+            if (overlapsAny(key.hits, key.upper.size(), at, at + p.upper.size())) reached[id];
         }
-        for (const std::uint32_t i : p.observed) {
-            if (overlapsAny(key.hits, keyLength, p.hits[i], p.hits[i] + length)) return false;
-        }
+    }
+    return reached;
+}
+
+// Whether the declarations may simply be put right one at a time, each in
+// its turn, instead of one spelling at a time. Putting a spelling right
+// everywhere at once differs from that only in declarations not visited
+// yet, and in visited ones that a member rewrite has changed again; the end
+// result is the same when every pattern reaching a declaration is rewritten
+// at every declaration (each declaration's rewrites then end on the same
+// bytes) and nothing reads a declaration in between: no declared name runs
+// into the declaration before it, and the key cannot overlap itself.
+bool visitedOneByOne(const Engine& engine, const Line& line,
+                     const std::unordered_map<std::uint32_t, std::vector<std::uint32_t>>& reached) {
+    const Pattern& key = engine.patterns[line.pattern];
+    if (key.overlapping) return false;
+    if (reached.empty()) return true;
+    std::vector<std::uint32_t> everyTime;
+    for (const Member& member : engine.modules[line.module].members) {
+        everyTime.insert(everyTime.end(), {member.space, member.equals, member.paren});
+    }
+    for (const auto& entry : reached) {
+        const Pattern& p = engine.patterns[entry.first];
+        if (p.overlapping || std::find(everyTime.begin(), everyTime.end(), entry.first) == everyTime.end()) return false;
+    }
+    for (std::size_t i = 1; i < line.nameStart.size(); ++i) {
+        if (key.hits[i - 1] + key.upper.size() > line.nameStart[i]) return false;
     }
     return true;
 }
@@ -609,15 +749,17 @@ bool declarationsStayApart(const Engine& engine, const Line& line) {
 void replayObjectLine(Engine& engine, const Line& line) {
     const Pattern& key = engine.patterns[line.pattern];
     std::string scratch;
-    if (declarationsStayApart(engine, line)) {
-        for (std::size_t i = 0; i < key.hits.size(); ++i) {
-            writeNow(engine, key.hits[i], line.key);
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reached = declarationsReached(engine, line);
+    if (visitedOneByOne(engine, line, reached)) {
+        for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
+            if (readStretch(engine, line.firstKeyStretch + i) != line.key) writeStretch(engine, line.firstKeyStretch + i, line.key);
             normaliseMemberCase(engine, line, i, scratch);
         }
         return;
     }
     ExactWalk walk;
-    beginWalk(walk, engine, line.pattern, line.key);
+    walk.reachedBy = std::move(reached);
+    beginWalk(walk, engine, line.pattern, line.firstKeyStretch, line.key);
     for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
         visit(walk, engine, i);
         normaliseMemberCase(engine, line, i, scratch);
@@ -625,8 +767,8 @@ void replayObjectLine(Engine& engine, const Line& line) {
     endWalk(engine);
 }
 
-// Applies every deferred rewrite's last spelling, oldest first, to the bytes
-// that were not kept current along the way.
+// Applies every deferred rewrite's last spelling, oldest first; an observed
+// byte takes it only when it is later than the byte's last immediate write.
 void settleDeferred(Engine& engine) {
     std::vector<std::uint32_t> order;
     for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
@@ -644,7 +786,10 @@ void settleDeferred(Engine& engine) {
             if (observed < pattern.observed.size() && pattern.observed[observed] == i) {
                 ++observed;
                 for (std::size_t k = 0; k < x.size(); ++k) {
-                    if (!isMarked(engine.observedMask, at + k)) text[at + k] = x[k];
+                    if (!isMarked(engine.observedMask, at + k) ||
+                        pattern.lastTime > engine.writtenAt[rankOf(engine, at + k)]) {
+                        text[at + k] = x[k];
+                    }
                 }
             } else {
                 std::memcpy(text + at, x.data(), x.size());

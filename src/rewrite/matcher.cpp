@@ -28,21 +28,29 @@ inline std::uint8_t foldedAt(std::string_view text, std::size_t at) {
 
 bool isLetter(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// A byte trie in compact form. Node 0 is the root. Most nodes have one or two
-// children and keep them in a short sorted run; nodes with many children get
-// a full 256-entry table, so that the busy top of the trie costs one lookup.
+// A byte trie in compact form. Node 0 is the root. A chain of nodes with one
+// child each is kept as one node with a label: the bytes that must follow
+// the edge into it, compared in a tight loop. Nodes with many children get
+// a full 256-entry table, so that the busy top of the trie costs one lookup;
+// the others keep their few edges in a short sorted run.
+struct TrieNode {
+    std::uint32_t labelBegin = 0, labelLength = 0;  // into Trie::labels
+    std::uint32_t edgeBegin = 0, edgeEnd = 0;       // into Trie::edges
+    std::uint32_t dense = noNode;                   // into Trie::dense, or noNode
+    std::int32_t terminal = -1;                     // the pattern spelled to here, or -1
+};
+
 struct Trie {
-    std::vector<std::uint32_t> edgeBegin;  // per node; the node's edges end where the next node's begin
-    std::vector<std::uint32_t> edges;      // child << 8 | byte, sorted by byte
-    std::vector<std::uint32_t> denseAt;    // per node: offset in dense, or noNode
+    std::vector<TrieNode> nodes;
+    std::string labels;
+    std::vector<std::uint32_t> edges;  // child << 8 | byte, sorted by byte
     std::vector<std::uint32_t> dense;
-    std::vector<std::int32_t> terminal;    // per node: the pattern spelled to here, or -1
 };
 
 inline std::uint32_t childOf(const Trie& trie, std::uint32_t node, std::uint8_t byte) {
-    const std::uint32_t table = trie.denseAt[node];
-    if (table != noNode) return trie.dense[table + byte];
-    for (std::uint32_t e = trie.edgeBegin[node], end = trie.edgeBegin[node + 1]; e < end; ++e) {
+    const TrieNode& n = trie.nodes[node];
+    if (n.dense != noNode) return trie.dense[n.dense + byte];
+    for (std::uint32_t e = n.edgeBegin; e < n.edgeEnd; ++e) {
         const std::uint32_t edge = trie.edges[e];
         const std::uint8_t edgeByte = static_cast<std::uint8_t>(edge);
         if (edgeByte == byte) return edge >> 8;
@@ -53,6 +61,7 @@ inline std::uint32_t childOf(const Trie& trie, std::uint32_t node, std::uint8_t 
 
 // Builds the trie of keys, each tagged with its pattern index.
 Trie buildTrie(const std::vector<std::pair<std::string, std::int32_t>>& keys) {
+    // First one node per byte, then chains folded into labels.
     std::vector<std::unordered_map<std::uint8_t, std::uint32_t>> children(1);
     std::vector<std::int32_t> terminal(1, -1);
     for (const auto& [key, index] : keys) {
@@ -73,80 +82,113 @@ Trie buildTrie(const std::vector<std::pair<std::string, std::int32_t>>& keys) {
         terminal[node] = index;
     }
     Trie trie;
-    const std::size_t nodes = children.size();
-    trie.edgeBegin.reserve(nodes + 1);
-    trie.denseAt.assign(nodes, noNode);
-    for (std::size_t node = 0; node < nodes; ++node) {
-        trie.edgeBegin.push_back(static_cast<std::uint32_t>(trie.edges.size()));
-        std::vector<std::pair<std::uint8_t, std::uint32_t>> edges(children[node].begin(), children[node].end());
+    std::vector<std::uint32_t> original(1, 0);  // per compact node: the node at its decision point
+    trie.nodes.emplace_back();
+    trie.nodes[0].terminal = terminal[0];
+    for (std::uint32_t node = 0; node < original.size(); ++node) {
+        const auto edgeBegin = static_cast<std::uint32_t>(trie.edges.size());
+        std::vector<std::pair<std::uint8_t, std::uint32_t>> edges(children[original[node]].begin(),
+                                                                  children[original[node]].end());
         std::sort(edges.begin(), edges.end());
-        for (const auto& [byte, child] : edges) trie.edges.push_back(child << 8 | byte);
-        if (edges.size() >= 4) {
-            trie.denseAt[node] = static_cast<std::uint32_t>(trie.dense.size());
-            trie.dense.resize(trie.dense.size() + 256, noNode);
-            for (const auto& [byte, child] : edges) trie.dense[trie.denseAt[node] + byte] = child;
+        for (const auto& [byte, child] : edges) {
+            std::uint32_t end = child;
+            TrieNode compact;
+            compact.labelBegin = static_cast<std::uint32_t>(trie.labels.size());
+            while (terminal[end] < 0 && children[end].size() == 1) {
+                trie.labels.push_back(static_cast<char>(children[end].begin()->first));
+                end = children[end].begin()->second;
+            }
+            compact.labelLength = static_cast<std::uint32_t>(trie.labels.size()) - compact.labelBegin;
+            compact.terminal = terminal[end];
+            trie.edges.push_back(static_cast<std::uint32_t>(trie.nodes.size()) << 8 | byte);
+            original.push_back(end);
+            trie.nodes.push_back(compact);
         }
-        std::unordered_map<std::uint8_t, std::uint32_t>().swap(children[node]);
+        trie.nodes[node].edgeBegin = edgeBegin;
+        trie.nodes[node].edgeEnd = static_cast<std::uint32_t>(trie.edges.size());
+        if (edges.size() >= 4) {
+            trie.nodes[node].dense = static_cast<std::uint32_t>(trie.dense.size());
+            trie.dense.resize(trie.dense.size() + 256, noNode);
+            for (std::uint32_t e = edgeBegin; e < trie.edges.size(); ++e) {
+                trie.dense[trie.nodes[node].dense + (trie.edges[e] & 0xff)] = trie.edges[e] >> 8;
+            }
+        }
     }
-    trie.edgeBegin.push_back(static_cast<std::uint32_t>(trie.edges.size()));
-    trie.terminal = std::move(terminal);
     return trie;
 }
 
-// Four bytes of text, ASCII letters upper-cased, as one word.
-inline std::uint32_t foldedWindow(const char* at) {
-    std::uint32_t word;
-    std::memcpy(&word, at, 4);
-    constexpr std::uint32_t ones = 0x01010101u, highs = 0x80808080u;
-    const std::uint32_t low7 = word & ~highs;
-    const std::uint32_t lower = (low7 + ones * (0x80 - 'a')) & ~(low7 + ones * (0x80 - 'z' - 1)) & ~word & highs;
-    return word ^ (lower >> 2);
-}
-
-inline std::uint32_t windowSlot(std::uint32_t window, unsigned bits) { return (window * 0x9E3779B1u) >> (32 - bits); }
-
 // Patterns searched from one end: forward from their first byte, or backward
-// from their last byte (the trie then holds them reversed). Patterns of four
-// bytes or more are only followed where the four text bytes at that end hash
-// into a slot that one of them occupies, which skips most anchor positions.
+// from their last byte (the trie then holds them reversed, so that a key's
+// first byte is always its anchor). Before a walk, the key bytes that would
+// follow the anchor are checked against small tables of what the keys hold
+// there: most anchors are turned away after one or two lookups.
 struct Group {
     Trie trie;
-    std::array<bool, 256> longAnchor{};   // anchor bytes of patterns of four bytes or more
-    std::array<bool, 256> shortAnchor{};  // anchor bytes of shorter patterns
-    std::vector<std::uint64_t> filter;
-    unsigned filterBits = 0;
+    std::array<bool, 256> anchor{};   // first key bytes
+    std::array<bool, 256> single{};   // keys of one byte
+    std::array<bool, 256> second{};   // second bytes of longer keys
+    std::array<bool, 256> endsAt2{};  // second bytes of two-byte keys
+    std::vector<std::uint64_t> pair;  // second and third bytes of keys of three bytes or more
+    std::vector<std::uint64_t> endsAt3;  // same, for three-byte keys
+    std::vector<std::uint64_t> window;   // hashed first four bytes of longer keys
+    bool secondByteIsWordByte = true;    // every longer key's second byte is a letter, digit or "_"
 };
+
+constexpr unsigned windowBits = 16;
+
+inline std::uint32_t windowSlot(std::uint32_t window) { return (window * 0x9E3779B1u) >> (32 - windowBits); }
+
+inline bool bitSet(const std::vector<std::uint64_t>& bits, std::uint32_t slot) { return (bits[slot >> 6] >> (slot & 63)) & 1; }
+
+inline void setBit(std::vector<std::uint64_t>& bits, std::uint32_t slot) { bits[slot >> 6] |= std::uint64_t(1) << (slot & 63); }
+
+bool isWordByte(std::uint8_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
 
 Group buildGroup(const std::vector<std::pair<std::string, std::int32_t>>& keys) {
     Group group;
-    group.filterBits = 14;
-    while (group.filterBits < 22 && (std::size_t(1) << group.filterBits) < keys.size() * 32) ++group.filterBits;
-    group.filter.assign((std::size_t(1) << group.filterBits) / 64, 0);
+    group.pair.assign(65536 / 64, 0);
+    group.endsAt3.assign(65536 / 64, 0);
+    group.window.assign((std::size_t(1) << windowBits) / 64, 0);
     for (const auto& [key, index] : keys) {
-        const auto anchor = static_cast<std::uint8_t>(key.front());
-        if (key.size() < 4) {
-            group.shortAnchor[anchor] = true;
+        const auto byteAt = [&](std::size_t i) { return static_cast<std::uint8_t>(key[i]); };
+        group.anchor[byteAt(0)] = true;
+        if (key.size() == 1) {
+            group.single[byteAt(0)] = true;
             continue;
         }
-        group.longAnchor[anchor] = true;
+        group.second[byteAt(1)] = true;
+        if (!isWordByte(byteAt(1))) group.secondByteIsWordByte = false;
+        if (key.size() == 2) {
+            group.endsAt2[byteAt(1)] = true;
+            continue;
+        }
+        const std::uint32_t pair = std::uint32_t(byteAt(1)) | std::uint32_t(byteAt(2)) << 8;
+        setBit(group.pair, pair);
+        if (key.size() == 3) {
+            setBit(group.endsAt3, pair);
+            continue;
+        }
         std::uint32_t window;
-        std::memcpy(&window, key.data(), 4);  // keys are upper-cased already
-        const std::uint32_t slot = windowSlot(window, group.filterBits);
-        group.filter[slot >> 6] |= std::uint64_t(1) << (slot & 63);
+        std::memcpy(&window, key.data(), 4);
+        setBit(group.window, windowSlot(window));
     }
     group.trie = buildTrie(keys);
     return group;
 }
 
-inline bool filterAdmits(const Group& group, std::uint32_t window) {
-    const std::uint32_t slot = windowSlot(window, group.filterBits);
-    return (group.filter[slot >> 6] >> (slot & 63)) & 1;
-}
-
-// The backward group's filter holds reversed windows: the last four bytes of
-// a pattern read from the end.
-inline std::uint32_t reversedWindow(std::uint32_t window) {
-    return (window >> 24) | ((window >> 8) & 0xff00u) | ((window << 8) & 0xff0000u) | (window << 24);
+// True when some key may start at the window: up to four text bytes in key
+// order, upper-cased, packed low byte first; available counts the real ones.
+// Computed without branches: whether an anchor passes is too irregular for
+// branch prediction, and most do not.
+inline bool groupAdmits(const Group& group, std::uint32_t window, unsigned available) {
+    const std::uint32_t second = (window >> 8) & 0xff;
+    const std::uint32_t pair = (window >> 8) & 0xffff;
+    const bool twoBytes = available >= 2, threeBytes = available >= 3;
+    const bool longer = (available < 4) | bitSet(group.window, windowSlot(window));
+    const bool viaThird = threeBytes & bitSet(group.pair, pair) & (bitSet(group.endsAt3, pair) | longer);
+    return group.single[window & 0xff] | (twoBytes & group.second[second] & (group.endsAt2[second] | viaThird));
 }
 
 constexpr std::string_view declarationOpening = " AS ";
@@ -225,29 +267,70 @@ Plan planSearch(std::string_view text, const std::vector<std::string>& patterns,
     plan.declarations = !declarationKeys.empty();
     for (int c = 0; c < 256; ++c) {
         const std::uint8_t folded = fold[c];
-        if (plan.forward.longAnchor[folded] || plan.forward.shortAnchor[folded]) plan.anchorBytes[c] |= 1;
-        if (plan.backward.longAnchor[folded] || plan.backward.shortAnchor[folded]) plan.anchorBytes[c] |= 2;
+        if (plan.forward.anchor[folded]) plan.anchorBytes[c] |= 1;
+        if (plan.backward.anchor[folded]) plan.anchorBytes[c] |= 2;
     }
     if (plan.declarations) plan.anchorBytes[' '] |= 4;
     return plan;
 }
 
+// Occurrences as they are found: pattern index and start, in one array that
+// is only ever appended to; sorted out per pattern at the end.
+struct Found {
+    std::vector<std::uint32_t> pattern;
+    std::vector<std::uint64_t> start;
+    void add(std::int32_t index, std::uint64_t at) {
+        pattern.push_back(static_cast<std::uint32_t>(index));
+        start.push_back(at);
+    }
+};
+
+// Follows the trie from node, which was entered by the byte before from;
+// start is where the occurrences found begin.
 void walkForward(const Trie& trie, std::uint32_t node, std::string_view text, std::size_t from, std::size_t start,
-                 std::vector<Occurrences>& found) {
-    for (std::size_t at = from;; ++at) {
-        if (trie.terminal[node] >= 0) found[trie.terminal[node]].push_back(start);
-        if (at >= text.size()) return;
+                 Found& found) {
+    const std::size_t size = text.size();
+    for (std::size_t at = from;;) {
+        const TrieNode& current = trie.nodes[node];
+        const std::uint32_t length = current.labelLength;
+        if (length != 0) {
+            if (at + length > size) return;
+            const char* label = trie.labels.data() + current.labelBegin;
+            for (std::uint32_t k = 0; k < length; ++k) {
+                if (foldedAt(text, at + k) != static_cast<std::uint8_t>(label[k])) return;
+            }
+            at += length;
+        }
+        if (current.terminal >= 0) found.add(current.terminal, start);
+        if (at >= size) return;
         node = childOf(trie, node, foldedAt(text, at));
         if (node == noNode) return;
+        ++at;
     }
 }
 
-void walkBackward(const Trie& trie, std::string_view text, std::size_t anchor, std::vector<Occurrences>& found) {
+// Follows the trie of reversed keys back from the anchor, the last byte of
+// the occurrences found.
+void walkBackward(const Trie& trie, std::string_view text, std::size_t anchor, Found& found) {
     std::uint32_t node = childOf(trie, 0, foldedAt(text, anchor));
-    for (std::size_t start = anchor; node != noNode; --start) {
-        if (trie.terminal[node] >= 0) found[trie.terminal[node]].push_back(start);
+    if (node == noNode) return;
+    std::size_t start = anchor;  // the first byte matched so far
+    for (;;) {
+        const TrieNode& current = trie.nodes[node];
+        const std::uint32_t length = current.labelLength;
+        if (length != 0) {
+            if (start < length) return;
+            const char* label = trie.labels.data() + current.labelBegin;
+            for (std::uint32_t k = 0; k < length; ++k) {
+                if (foldedAt(text, start - 1 - k) != static_cast<std::uint8_t>(label[k])) return;
+            }
+            start -= length;
+        }
+        if (current.terminal >= 0) found.add(current.terminal, start);
         if (start == 0) return;
         node = childOf(trie, node, foldedAt(text, start - 1));
+        if (node == noNode) return;
+        --start;
     }
 }
 
@@ -256,82 +339,211 @@ bool opensDeclaration(std::string_view text, std::size_t at) {
            text[at + 3] == ' ';
 }
 
+// Four bytes of text, ASCII letters upper-cased, as one word.
+inline std::uint32_t foldedWord(const char* at) {
+    std::uint32_t word;
+    std::memcpy(&word, at, 4);
+    constexpr std::uint32_t ones = 0x01010101u, highs = 0x80808080u;
+    const std::uint32_t low7 = word & ~highs;
+    const std::uint32_t lower = (low7 + ones * (0x80 - 'a')) & ~(low7 + ones * (0x80 - 'z' - 1)) & ~word & highs;
+    return word ^ (lower >> 2);
+}
+
+void searchForwardAt(const Plan& plan, std::string_view text, std::size_t at, Found& found) {
+    const std::size_t available = std::min<std::size_t>(4, text.size() - at);
+    std::uint32_t window = 0;
+    if (available == 4) {
+        window = foldedWord(text.data() + at);
+    } else {
+        for (std::size_t k = 0; k < available; ++k) window |= std::uint32_t(foldedAt(text, at + k)) << (8 * k);
+    }
+    if (!groupAdmits(plan.forward, window, static_cast<unsigned>(available))) return;
+    const std::uint32_t node = childOf(plan.forward.trie, 0, static_cast<std::uint8_t>(window));
+    if (node != noNode) walkForward(plan.forward.trie, node, text, at + 1, at, found);
+}
+
+void searchBackwardAt(const Plan& plan, std::string_view text, std::size_t at, Found& found) {
+    const std::size_t available = std::min<std::size_t>(4, at + 1);
+    std::uint32_t window = 0;
+    if (available == 4) {
+        const std::uint32_t word = foldedWord(text.data() + at - 3);
+        window = (word >> 24) | ((word >> 8) & 0xff00u) | ((word << 8) & 0xff0000u) | (word << 24);
+    } else {
+        for (std::size_t k = 0; k < available; ++k) window |= std::uint32_t(foldedAt(text, at - k)) << (8 * k);
+    }
+    if (!groupAdmits(plan.backward, window, static_cast<unsigned>(available))) return;
+    walkBackward(plan.backward.trie, text, at, found);
+}
+
 // Follows every pattern that may occur at the anchor position at.
-void searchAt(const Plan& plan, std::string_view text, std::size_t at, std::vector<Occurrences>& found) {
-    const std::uint8_t byte = foldedAt(text, at);
+void searchAt(const Plan& plan, std::string_view text, std::size_t at, Found& found) {
     const std::uint8_t kind = plan.anchorBytes[static_cast<std::uint8_t>(text[at])];
-    if (kind & 1) {
-        const bool walk = plan.forward.shortAnchor[byte] ||
-                          (plan.forward.longAnchor[byte] &&
-                           (at + 4 > text.size() || filterAdmits(plan.forward, foldedWindow(text.data() + at))));
-        if (walk) {
-            const std::uint32_t node = childOf(plan.forward.trie, 0, byte);
-            if (node != noNode) walkForward(plan.forward.trie, node, text, at + 1, at, found);
-        }
-    }
-    if (kind & 2) {
-        const bool walk = plan.backward.shortAnchor[byte] ||
-                          (plan.backward.longAnchor[byte] &&
-                           (at < 3 || filterAdmits(plan.backward, reversedWindow(foldedWindow(text.data() + at - 3)))));
-        if (walk) walkBackward(plan.backward.trie, text, at, found);
-    }
+    if (kind & 1) searchForwardAt(plan, text, at, found);
+    if (kind & 2) searchBackwardAt(plan, text, at, found);
     if ((kind & 4) && opensDeclaration(text, at)) walkForward(plan.declaration, 0, text, at + 4, at, found);
 }
 
-// Distinct text bytes, either letter case counted, that may start a walk;
-// more than this and the byte-by-byte loop is as quick as a vector compare.
-constexpr std::size_t vectorAnchorLimit = 6;
+void searchEveryByte(const Plan& plan, std::string_view text, std::size_t from, std::size_t to,
+                     Found& found) {
+    for (std::size_t at = from; at < to; ++at) {
+        if (plan.anchorBytes[static_cast<std::uint8_t>(text[at])]) searchAt(plan, text, at, found);
+    }
+}
 
 #if defined(__SSE2__)
-// Visits the anchor positions sixteen at a time: one compare per anchor byte
-// tells which of sixteen bytes deserve a look.
-void searchVectorised(const Plan& plan, std::string_view text, const std::vector<std::uint8_t>& anchors,
-                      std::vector<Occurrences>& found) {
-    __m128i wanted[vectorAnchorLimit];
-    const std::size_t count = anchors.size();
-    for (std::size_t i = 0; i < count; ++i) wanted[i] = _mm_set1_epi8(static_cast<char>(anchors[i]));
-    const char* data = text.data();
-    const std::size_t size = text.size();
-    std::size_t at = 0;
-    for (; at + 16 <= size; at += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-        __m128i hits = _mm_cmpeq_epi8(block, wanted[0]);
-        for (std::size_t i = 1; i < count; ++i) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, wanted[i]));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-        while (mask != 0) {
-            searchAt(plan, text, at + static_cast<std::size_t>(__builtin_ctz(mask)), found);
-            mask &= mask - 1;
+// The anchor bytes of one group as vector compares: letters in either case
+// through their lower-case form, other bytes as they are.
+struct VectorAnchors {
+    __m128i exact[8], letters[8];
+    std::size_t exactCount = 0, letterCount = 0;
+    bool usable = true;
+};
+
+VectorAnchors vectorAnchors(const Group& group) {
+    VectorAnchors anchors;
+    for (int c = 0; c < 256; ++c) {
+        if (!group.anchor[c]) continue;  // anchors are upper-cased key bytes
+        if (c >= 'A' && c <= 'Z') {
+            if (anchors.letterCount == 8) anchors.usable = false;
+            else anchors.letters[anchors.letterCount++] = _mm_set1_epi8(static_cast<char>(c | 0x20));
+        } else {
+            if (anchors.exactCount == 8) anchors.usable = false;
+            else anchors.exact[anchors.exactCount++] = _mm_set1_epi8(static_cast<char>(c));
         }
     }
-    for (; at < size; ++at) {
-        if (plan.anchorBytes[static_cast<std::uint8_t>(data[at])]) searchAt(plan, text, at, found);
+    if (anchors.exactCount + anchors.letterCount > 6) anchors.usable = false;
+    return anchors;
+}
+
+inline __m128i anchorMask(const VectorAnchors& anchors, __m128i block) {
+    __m128i hits = _mm_setzero_si128();
+    for (std::size_t i = 0; i < anchors.exactCount; ++i) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, anchors.exact[i]));
+    if (anchors.letterCount != 0) {
+        const __m128i lower = _mm_or_si128(block, _mm_set1_epi8(0x20));
+        for (std::size_t i = 0; i < anchors.letterCount; ++i) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(lower, anchors.letters[i]));
     }
+    return hits;
+}
+
+inline __m128i inRange(__m128i block, char low, char high) {
+    const __m128i shifted = _mm_sub_epi8(block, _mm_set1_epi8(low));
+    return _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(static_cast<char>(high - low))), shifted);
+}
+
+// Letters, digits and "_": the bytes identifiers are made of.
+inline __m128i wordBytes(__m128i block) {
+    const __m128i lower = _mm_or_si128(block, _mm_set1_epi8(0x20));
+    return _mm_or_si128(_mm_or_si128(inRange(lower, 'a', 'z'), inRange(block, '0', '9')),
+                        _mm_cmpeq_epi8(block, _mm_set1_epi8('_')));
+}
+
+// The bits of a 64-byte stretch, one per byte, from four 16-byte masks.
+inline std::uint64_t bits64(__m128i a, __m128i b, __m128i c, __m128i d) {
+    return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(a))) |
+           static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(b))) << 16 |
+           static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(c))) << 32 |
+           static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(d))) << 48;
+}
+
+inline __m128i loadAt(const char* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); }
+
+// Visits the candidate positions 64 at a time: vector compares find the
+// anchor bytes, " AS " openings, and (where every longer key's second byte is
+// an identifier byte) only anchors next to one.
+bool searchVectorised(const Plan& plan, std::string_view text, Found& found) {
+    const VectorAnchors forward = vectorAnchors(plan.forward), backward = vectorAnchors(plan.backward);
+    if (!forward.usable || !backward.usable) return false;
+    bool forwardSingles = false, backwardSingles = false;
+    for (int c = 0; c < 256; ++c) {
+        forwardSingles = forwardSingles || plan.forward.single[c];
+        backwardSingles = backwardSingles || plan.backward.single[c];
+    }
+    const bool forwardNeedsWord = plan.forward.secondByteIsWordByte && !forwardSingles;
+    const bool backwardNeedsWord = plan.backward.secondByteIsWordByte && !backwardSingles;
+    const bool anyForward = forward.exactCount + forward.letterCount != 0;
+    const bool anyBackward = backward.exactCount + backward.letterCount != 0;
+    const char* data = text.data();
+    const std::size_t size = text.size();
+    if (size < 128) return false;
+    searchEveryByte(plan, text, 0, 16, found);
+    const __m128i blank = _mm_set1_epi8(' '), a = _mm_set1_epi8('a'), s = _mm_set1_epi8('s'), caseBit = _mm_set1_epi8(0x20);
+    std::size_t at = 16;
+    for (; at + 68 <= size; at += 64) {
+        std::uint64_t forwardMask = 0, backwardMask = 0, declarationMask = 0;
+        __m128i block[4], before[4], after[4];
+        for (int q = 0; q < 4; ++q) {
+            block[q] = loadAt(data + at + 16 * q);
+            before[q] = loadAt(data + at + 16 * q - 1);
+            after[q] = loadAt(data + at + 16 * q + 1);
+        }
+        if (anyForward) {
+            __m128i hits[4];
+            for (int q = 0; q < 4; ++q) {
+                hits[q] = anchorMask(forward, block[q]);
+                if (forwardNeedsWord) hits[q] = _mm_and_si128(hits[q], wordBytes(after[q]));
+            }
+            forwardMask = bits64(hits[0], hits[1], hits[2], hits[3]);
+        }
+        if (anyBackward) {
+            __m128i hits[4];
+            for (int q = 0; q < 4; ++q) {
+                hits[q] = anchorMask(backward, block[q]);
+                if (backwardNeedsWord) hits[q] = _mm_and_si128(hits[q], wordBytes(before[q]));
+            }
+            backwardMask = bits64(hits[0], hits[1], hits[2], hits[3]);
+        }
+        if (plan.declarations) {
+            __m128i hits[4];
+            for (int q = 0; q < 4; ++q) {
+                const __m128i after2 = loadAt(data + at + 16 * q + 2), after3 = loadAt(data + at + 16 * q + 3);
+                hits[q] = _mm_and_si128(
+                    _mm_and_si128(_mm_cmpeq_epi8(block[q], blank), _mm_cmpeq_epi8(_mm_or_si128(after[q], caseBit), a)),
+                    _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(after2, caseBit), s), _mm_cmpeq_epi8(after3, blank)));
+            }
+            declarationMask = bits64(hits[0], hits[1], hits[2], hits[3]);
+        }
+        while (forwardMask != 0) {
+            searchForwardAt(plan, text, at + static_cast<std::size_t>(__builtin_ctzll(forwardMask)), found);
+            forwardMask &= forwardMask - 1;
+        }
+        while (backwardMask != 0) {
+            searchBackwardAt(plan, text, at + static_cast<std::size_t>(__builtin_ctzll(backwardMask)), found);
+            backwardMask &= backwardMask - 1;
+        }
+        while (declarationMask != 0) {
+            const std::size_t opening = at + static_cast<std::size_t>(__builtin_ctzll(declarationMask));
+            walkForward(plan.declaration, 0, text, opening + 4, opening, found);
+            declarationMask &= declarationMask - 1;
+        }
+    }
+    searchEveryByte(plan, text, at, size, found);
+    return true;
 }
 #endif
 
 }  // namespace
 
 std::vector<Occurrences> findOccurrences(std::string_view text, const std::vector<std::string>& patterns) {
-    std::vector<Occurrences> found(patterns.size());
     std::vector<std::size_t> firstOf(patterns.size());
     std::unordered_map<std::string_view, std::size_t> seen;
     for (std::size_t i = 0; i < patterns.size(); ++i) firstOf[i] = seen.emplace(patterns[i], i).first->second;
 
     const Plan plan = planSearch(text, patterns, firstOf);
-    std::vector<std::uint8_t> anchors;
-    for (int c = 0; c < 256; ++c) {
-        if (plan.anchorBytes[c]) anchors.push_back(static_cast<std::uint8_t>(c));
-    }
+    Found log;
+    bool searched = false;
 #if defined(__SSE2__)
-    if (!anchors.empty() && anchors.size() <= vectorAnchorLimit) {
-        searchVectorised(plan, text, anchors, found);
-    } else
+    searched = searchVectorised(plan, text, log);
 #endif
-    {
-        for (std::size_t at = 0; at < text.size(); ++at) {
-            if (plan.anchorBytes[static_cast<std::uint8_t>(text[at])]) searchAt(plan, text, at, found);
-        }
-    }
+    if (!searched) searchEveryByte(plan, text, 0, text.size(), log);
+
+    // The log is in order of anchor position, and per pattern every anchor
+    // lies at the same distance from the start, so each pattern's
+    // occurrences come out in order.
+    std::vector<std::size_t> counts(patterns.size(), 0);
+    for (const std::uint32_t index : log.pattern) ++counts[index];
+    std::vector<Occurrences> found(patterns.size());
+    for (std::size_t i = 0; i < patterns.size(); ++i) found[i].reserve(counts[i]);
+    for (std::size_t k = 0; k < log.pattern.size(); ++k) found[log.pattern[k]].push_back(log.start[k]);
     for (std::size_t i = 0; i < patterns.size(); ++i) {
         if (firstOf[i] != i) found[i] = found[firstOf[i]];
     }
