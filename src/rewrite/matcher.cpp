@@ -151,8 +151,9 @@ Group buildGroup(const std::vector<std::pair<std::string, std::int32_t>>& keys) 
     group.pair.assign(65536 / 64, 0);
     group.endsAt3.assign(65536 / 64, 0);
     group.window.assign((std::size_t(1) << windowBits) / 64, 0);
-    for (const auto& [key, index] : keys) {
-        const auto byteAt = [&](std::size_t i) { return static_cast<std::uint8_t>(key[i]); };
+    for (const auto& entry : keys) {
+        const std::string& key = entry.first;
+        const auto byteAt = [&key](std::size_t i) { return static_cast<std::uint8_t>(key[i]); };
         group.anchor[byteAt(0)] = true;
         if (key.size() == 1) {
             group.single[byteAt(0)] = true;
@@ -185,10 +186,11 @@ Group buildGroup(const std::vector<std::pair<std::string, std::int32_t>>& keys) 
 inline bool groupAdmits(const Group& group, std::uint32_t window, unsigned available) {
     const std::uint32_t second = (window >> 8) & 0xff;
     const std::uint32_t pair = (window >> 8) & 0xffff;
-    const bool twoBytes = available >= 2, threeBytes = available >= 3;
-    const bool longer = (available < 4) | bitSet(group.window, windowSlot(window));
-    const bool viaThird = threeBytes & bitSet(group.pair, pair) & (bitSet(group.endsAt3, pair) | longer);
-    return group.single[window & 0xff] | (twoBytes & group.second[second] & (group.endsAt2[second] | viaThird));
+    const unsigned twoBytes = available >= 2, threeBytes = available >= 3;
+    const unsigned longer = unsigned(available < 4) | unsigned(bitSet(group.window, windowSlot(window)));
+    const unsigned viaThird = threeBytes & unsigned(bitSet(group.pair, pair)) & (unsigned(bitSet(group.endsAt3, pair)) | longer);
+    return (unsigned(group.single[window & 0xff]) |
+            (twoBytes & unsigned(group.second[second]) & (unsigned(group.endsAt2[second]) | viaThird))) != 0;
 }
 
 constexpr std::string_view declarationOpening = " AS ";

@@ -145,8 +145,6 @@ RewriteCase randomCase(std::mt19937_64& random) {
 }
 
 RewriteCase caseFromBytes(const std::uint8_t* data, std::size_t size) {
-    // Fields separated by the byte 0xFF: the folder name, the catalogue, the
-    // source, then pairs of module file name and content.
     std::vector<std::string> fields(1);
     for (std::size_t i = 0; i < size; ++i) {
         if (data[i] == 0xFF) fields.emplace_back();
@@ -159,6 +157,21 @@ RewriteCase caseFromBytes(const std::uint8_t* data, std::size_t size) {
     rewriteCase.source = fields[2];
     for (std::size_t i = 3; i + 1 < fields.size(); i += 2) rewriteCase.files[rewriteCase.vorrelPrefix + fields[i]] = fields[i + 1];
     return rewriteCase;
+}
+
+std::string caseToBytes(const RewriteCase& rewriteCase) {
+    const std::string separator(1, '\xff');
+    std::string folder = rewriteCase.vorrelPrefix;
+    if (folder.rfind("lib\\", 0) == 0) folder.erase(0, 4);
+    if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+    std::string catalogue = rewriteCase.catalogueList;
+    if (catalogue.size() >= 2 && catalogue.compare(catalogue.size() - 2, 2, "\r\n") == 0) catalogue.resize(catalogue.size() - 2);
+    std::string bytes = folder + separator + catalogue + separator + rewriteCase.source;
+    for (const auto& [path, content] : rewriteCase.files) {
+        const std::string name = path.rfind(rewriteCase.vorrelPrefix, 0) == 0 ? path.substr(rewriteCase.vorrelPrefix.size()) : path;
+        bytes += separator + name + separator + content;
+    }
+    return bytes;
 }
 
 std::string compareScans(const RewriteCase& rewriteCase) {

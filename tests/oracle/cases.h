@@ -22,7 +22,12 @@ struct RewriteCase {
 RewriteCase randomCase(std::mt19937_64& random);
 
 /// A case decoded from arbitrary bytes, for fuzzing: every input is a case.
+/// Fields are separated by the byte 0xFF: the library folder's name, the
+/// catalogue, the source, then module file names and contents in turn.
 RewriteCase caseFromBytes(const std::uint8_t* data, std::size_t size);
+
+/// The bytes that caseFromBytes turns back into the case (for seed inputs).
+std::string caseToBytes(const RewriteCase& rewriteCase);
 
 /// Runs both scans (and the block insertion on the result) and describes the
 /// first difference; empty when they agree in everything they leave behind.
