@@ -41,7 +41,8 @@ InsertionOutcome insertIncludeBlocks(ToolState& tool) {
         pauseSeconds(0.1);
     }
     if (tool.foundBlockCount == 0) return outcome;
-    std::string reloadedSource;
+    // The scan's text is not needed any more; its memory takes the file again.
+    std::string reloadedSource = std::move(tool.sourceText);
     outcome.reload = loadFile(tool.sourcePath, reloadedSource);
     if (outcome.reload != LoadStatus::loaded) return outcome;
     const std::size_t offset = insertionOffset(reloadedSource);

@@ -206,7 +206,7 @@ struct Plan {
 // rarer end.
 std::array<std::uint64_t, 256> sampleFrequencies(std::string_view text) {
     std::array<std::uint64_t, 256> counts{};
-    const std::size_t stride = text.size() > (1u << 22) ? text.size() / (1u << 20) : 1;
+    const std::size_t stride = text.size() > (1u << 16) ? text.size() / (1u << 16) : 1;
     for (std::size_t i = 0; i < text.size(); i += stride) ++counts[foldedAt(text, i)];
     return counts;
 }
@@ -276,15 +276,14 @@ Plan planSearch(std::string_view text, const std::vector<std::string>& patterns,
     return plan;
 }
 
-// Occurrences as they are found: pattern index and start, in one array that
-// is only ever appended to; sorted out per pattern at the end.
+// Occurrences as they are found, pattern index and start packed in one
+// array that is only ever appended to; sorted out per pattern at the end.
 struct Found {
-    std::vector<std::uint32_t> pattern;
-    std::vector<std::uint64_t> start;
-    void add(std::int32_t index, std::uint64_t at) {
-        pattern.push_back(static_cast<std::uint32_t>(index));
-        start.push_back(at);
-    }
+    static constexpr unsigned startBits = 40;  // texts up to a terabyte
+    std::vector<std::uint64_t> log;
+    void add(std::int32_t index, std::uint64_t at) { log.push_back(std::uint64_t(index) << startBits | at); }
+    static std::uint32_t patternOf(std::uint64_t entry) { return static_cast<std::uint32_t>(entry >> startBits); }
+    static std::uint64_t startOf(std::uint64_t entry) { return entry & ((std::uint64_t(1) << startBits) - 1); }
 };
 
 // Follows the trie from node, which was entered by the byte before from;
@@ -542,10 +541,10 @@ std::vector<Occurrences> findOccurrences(std::string_view text, const std::vecto
     // lies at the same distance from the start, so each pattern's
     // occurrences come out in order.
     std::vector<std::size_t> counts(patterns.size(), 0);
-    for (const std::uint32_t index : log.pattern) ++counts[index];
+    for (const std::uint64_t entry : log.log) ++counts[Found::patternOf(entry)];
     std::vector<Occurrences> found(patterns.size());
     for (std::size_t i = 0; i < patterns.size(); ++i) found[i].reserve(counts[i]);
-    for (std::size_t k = 0; k < log.pattern.size(); ++k) found[log.pattern[k]].push_back(log.start[k]);
+    for (const std::uint64_t entry : log.log) found[Found::patternOf(entry)].push_back(Found::startOf(entry));
     for (std::size_t i = 0; i < patterns.size(); ++i) {
         if (firstOf[i] != i) found[i] = found[firstOf[i]];
     }

@@ -59,5 +59,28 @@ TEST(FindOccurrences, AgreesWithAPlainSearchOnRandomTexts) {
     }
 }
 
+TEST(FindOccurrences, LongTextsTakeTheVectorPathAndAgreeToo) {
+    // Texts of hundreds of bytes are searched 64 bytes at a time; anchors in
+    // the first and last bytes and across block edges must not be missed.
+    std::mt19937 random(11);
+    const std::vector<std::string> words = {"widget(", " as timer", "x.start ", "start=", "a(a(", " aS ", "((", "..", "=",
+                                            "\r\n", "Obj.Count(", "count ", "_x(", "9(", "\xe4("};
+    for (int round = 0; round < 200; ++round) {
+        std::string text;
+        const std::size_t size = 100 + random() % 1500;
+        while (text.size() < size) {
+            if (random() % 3 == 0) text += words[random() % words.size()];
+            else text += static_cast<char>("aAbB xyz()=.\n"[random() % 13]);
+        }
+        std::vector<std::string> patterns = {"WIDGET(", " AS TIMER", ".START", "START ", "START=", "A(A(", " AS ",
+                                             "((", "=", "COUNT ", "COUNT(", "X(", "9(", "\xe4(", "AA", "B"};
+        if (round % 2 == 0) patterns.resize(8);  // fewer anchors: the vector compares take over
+        const std::vector<Occurrences> found = findOccurrences(text, patterns);
+        for (std::size_t i = 0; i < patterns.size(); ++i) {
+            ASSERT_EQ(found[i], naiveOccurrences(text, patterns[i])) << "round " << round << " pattern " << patterns[i];
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vorrel

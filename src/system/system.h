@@ -64,8 +64,8 @@ std::string nextFile(FileEnumeration& enumeration);
 /// Outcome of reading a whole file.
 enum class LoadStatus { loaded, missing, folder, unreadable };
 
-/// Reads the whole file at path into text (empty unless loaded). Never
-/// creates or changes anything.
+/// Reads the whole file at path into text (empty unless loaded), reusing the
+/// memory text holds. Never creates or changes anything.
 LoadStatus loadFile(const std::string& path, std::string& text);
 
 /// Outcome of replacing a file's content.

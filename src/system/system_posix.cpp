@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,28 +138,51 @@ std::string nextFile(FileEnumeration& enumeration) {
     return enumeration.names[enumeration.next++];
 }
 
+namespace {
+
+// Grows text to size bytes. A large buffer is backed by huge pages where the
+// system offers them, which makes first touching it several times cheaper;
+// the bytes text already holds are kept, so re-reading a file into the text
+// it was read into before writes no filler at all.
+void growTo(std::string& text, std::size_t size) {
+    constexpr std::size_t large = std::size_t(8) << 20;
+    if (size > text.capacity() && size >= large) {
+        text.reserve(size);
+#ifdef MADV_HUGEPAGE
+        const std::uintptr_t page = 4096;
+        const auto begin = (reinterpret_cast<std::uintptr_t>(text.data()) + page - 1) & ~(page - 1);
+        const auto end = (reinterpret_cast<std::uintptr_t>(text.data()) + text.capacity()) & ~(page - 1);
+        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+    }
+    text.resize(size);
+}
+
+}  // namespace
+
 LoadStatus loadFile(const std::string& path, std::string& text) {
-    text.clear();
-    if (path.empty()) return LoadStatus::missing;
+    if (path.empty()) {
+        text.clear();
+        return LoadStatus::missing;
+    }
     const int fd = ::open(posixPath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
+        text.clear();
         return (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) ? LoadStatus::missing
                                                                                : LoadStatus::unreadable;
     }
     struct stat info;
-    if (::fstat(fd, &info) != 0) {
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        const bool folder = S_ISDIR(info.st_mode);
         ::close(fd);
-        return LoadStatus::unreadable;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        return LoadStatus::folder;
+        text.clear();
+        return folder ? LoadStatus::folder : LoadStatus::unreadable;
     }
     // Read to the end rather than trusting the size, which a writer may change.
     std::size_t used = 0;
-    text.resize(info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096);
+    growTo(text, info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096);
     for (;;) {
-        if (used == text.size()) text.resize(text.size() * 2);
+        if (used == text.size()) growTo(text, text.size() * 2);
         const ssize_t got = ::read(fd, text.data() + used, std::min<std::size_t>(text.size() - used, 1u << 30));
         if (got < 0) {
             if (errno == EINTR) continue;

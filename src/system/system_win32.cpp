@@ -166,12 +166,15 @@ std::string nextFile(FileEnumeration& enumeration) {
 }
 
 LoadStatus loadFile(const std::string& path, std::string& text) {
-    text.clear();
-    if (path.empty()) return LoadStatus::missing;
+    if (path.empty()) {
+        text.clear();
+        return LoadStatus::missing;
+    }
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
+        text.clear();
         const DWORD attributes = GetFileAttributesA(path.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return LoadStatus::folder;
         return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME)
@@ -180,7 +183,9 @@ LoadStatus loadFile(const std::string& path, std::string& text) {
     }
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size)) size.QuadPart = 0;
-    // Read to the end rather than trusting the size, which a writer may change.
+    // Read to the end rather than trusting the size, which a writer may
+    // change. The bytes text already holds are kept while it grows, so
+    // re-reading a file into the text it was read into writes no filler.
     std::size_t used = 0;
     text.resize(size.QuadPart > 0 ? static_cast<std::size_t>(size.QuadPart) + 1 : 4096);
     for (;;) {
