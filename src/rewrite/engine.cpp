@@ -216,40 +216,51 @@ std::string memberListOf(ModuleFiles& files, const std::string& modulePath) {
     return memberList;
 }
 
+// Reads the module file at modulePath once and lists its members.
+std::uint32_t moduleAt(Engine& engine, ModuleFiles& files, std::unordered_map<std::string, std::uint32_t>& moduleIds,
+                       const std::string& modulePath) {
+    const auto found = moduleIds.find(modulePath);
+    if (found != moduleIds.end()) return found->second;
+    const auto id = static_cast<std::uint32_t>(engine.modules.size());
+    moduleIds.emplace(modulePath, id);
+    Module module;
+    module.memberList = memberListOf(files, modulePath);
+    const std::string_view list = module.memberList;
+    const std::size_t pathEnd = list.find(lineBreak);
+    for (std::size_t start = pathEnd + lineBreak.size(), end = list.find(lineBreak, start);
+         pathEnd != std::string_view::npos && end != std::string_view::npos;
+         start = end + lineBreak.size(), end = list.find(lineBreak, start)) {
+        Member member;
+        member.name = std::string(list.substr(start, end - start));
+        member.spaceX = member.name + " ";
+        member.equalsX = member.name + "=";
+        member.parenX = member.name + "(";
+        member.dot = patternId(engine, "." + toUpper(member.name));
+        member.space = patternId(engine, toUpper(member.spaceX));
+        member.equals = patternId(engine, toUpper(member.equalsX));
+        member.paren = patternId(engine, toUpper(member.parenX));
+        module.membersByDot[member.dot].push_back(static_cast<std::uint32_t>(module.members.size()));
+        module.members.push_back(std::move(member));
+    }
+    engine.modules.push_back(std::move(module));
+    return id;
+}
+
+// Which member list each object line's declarations use. The list is kept
+// from one declaration to the next while its first line names the module
+// path asked for, so a line normally uses its own module's list; a library
+// path holding CR LF makes that first line only part of the path.
 void loadModules(Engine& engine, ModuleFiles& files) {
     std::unordered_map<std::string, std::uint32_t> moduleIds;
+    std::uint32_t current = none;
     for (Line& line : engine.lines) {
         if (!line.object || engine.patterns[line.pattern].hits.empty()) continue;
         if (findText(1, toLower(line.block), "vorrel\\") == 0) continue;
         const std::string modulePath =
             engine.tool->vorrelPrefix + textBeforeFirst(textAfterLast(line.block, "\\"), "\"");
-        const auto found = moduleIds.find(modulePath);
-        if (found != moduleIds.end()) {
-            line.module = found->second;
-            continue;
-        }
-        line.module = static_cast<std::uint32_t>(engine.modules.size());
-        moduleIds.emplace(modulePath, line.module);
-        Module module;
-        module.memberList = memberListOf(files, modulePath);
-        const std::string_view list = module.memberList;
-        const std::size_t pathEnd = list.find(lineBreak);
-        for (std::size_t start = pathEnd + lineBreak.size(), end = list.find(lineBreak, start);
-             pathEnd != std::string_view::npos && end != std::string_view::npos;
-             start = end + lineBreak.size(), end = list.find(lineBreak, start)) {
-            Member member;
-            member.name = std::string(list.substr(start, end - start));
-            member.spaceX = member.name + " ";
-            member.equalsX = member.name + "=";
-            member.parenX = member.name + "(";
-            member.dot = patternId(engine, "." + toUpper(member.name));
-            member.space = patternId(engine, toUpper(member.spaceX));
-            member.equals = patternId(engine, toUpper(member.equalsX));
-            member.paren = patternId(engine, toUpper(member.parenX));
-            module.membersByDot[member.dot].push_back(static_cast<std::uint32_t>(module.members.size()));
-            module.members.push_back(std::move(member));
-        }
-        engine.modules.push_back(std::move(module));
+        const std::string_view currentList = current == none ? std::string_view() : engine.modules[current].memberList;
+        if (fieldAt(currentList, lineBreak, 1) != modulePath) current = moduleAt(engine, files, moduleIds, modulePath);
+        line.module = current;  // stays none only while the empty list stands for an empty path
     }
 }
 

@@ -77,7 +77,9 @@ std::string printable(const std::string& text) {
 
 RewriteCase randomCase(std::mt19937_64& random) {
     RewriteCase rewriteCase;
-    const std::vector<std::string> folders = {"Vorrel", "Vorrel", "Vorrel", "Commands", "xVORREL"};
+    // A folder path holding CR LF makes a member list's first line differ
+    // from the module path it was read from.
+    const std::vector<std::string> folders = {"Vorrel", "Vorrel", "Vorrel", "Commands", "xVORREL", "A\r\nVorrel"};
     const std::string folder = pick(random, folders);
     rewriteCase.vorrelPrefix = "lib\\" + folder + "\\";
 
