@@ -44,6 +44,8 @@ struct Pattern {
     std::string ownX;
     std::vector<std::uint32_t> observed;   // occurrences touching observed bytes
     std::uint32_t firstStretch = 0;        // patterns replayed exactly: stretch of occurrence i
+    bool walkedClean = false;              // its last exact replay changed nothing, nor has anything since
+    std::string walkedX;                   // the spelling of that replay
     std::string checkedX;                  // the last spelling compared with the source as loaded
     bool checkedDiffers = false;
 };
@@ -97,7 +99,19 @@ struct ExactWalk {
 // (pattern, occurrence) begins in Engine::cover.
 struct Stretch {
     std::uint64_t start, end;
+    std::uint32_t owner = none;  // the pattern written here at once, if any
     std::uint32_t coverBegin = 0, coverEnd = 0;
+};
+
+// A pattern replayed exactly whose occurrences a writer's occurrences
+// overlap, offset being the writer's start minus the other's.
+struct Reach {
+    std::uint32_t pattern;
+    std::int64_t offset;
+    bool operator<(const Reach& other) const {
+        return pattern != other.pattern ? pattern < other.pattern : offset < other.offset;
+    }
+    bool operator==(const Reach& other) const { return pattern == other.pattern && offset == other.offset; }
 };
 
 struct Engine {
@@ -110,10 +124,12 @@ struct Engine {
     std::vector<Declaration> declarations;
     std::vector<Stretch> stretches;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> cover;
+    std::vector<std::vector<Reach>> reaches;  // per writing pattern
     std::vector<std::uint64_t> observedMask;
     std::vector<std::uint64_t> rankBase;   // observed bytes before each mask word
     std::vector<std::uint64_t> writtenAt;  // per observed byte: time of its last immediate write
     std::uint64_t clock = 0;
+    std::uint64_t changes = 0;             // immediate writes that changed bytes
     std::vector<ExactWalk*> active;
     std::uint32_t lastModule = none;
     std::string current;                   // scratch for reads
@@ -401,8 +417,8 @@ void collectDeclarations(Engine& engine, const std::unordered_map<std::uint64_t,
     }
 }
 
-std::uint32_t addStretch(Engine& engine, std::uint64_t start, std::uint64_t end) {
-    engine.stretches.push_back({start, end});
+std::uint32_t addStretch(Engine& engine, std::uint64_t start, std::uint64_t end, std::uint32_t owner) {
+    engine.stretches.push_back({start, end, owner});
     markRange(engine.observedMask, start, end);
     return static_cast<std::uint32_t>(engine.stretches.size() - 1);
 }
@@ -420,15 +436,16 @@ void markObservedBytes(Engine& engine) {
         }
         if (!pattern.overlapping || !pattern.hasLetters) continue;
         pattern.firstStretch = static_cast<std::uint32_t>(engine.stretches.size());
-        for (const std::uint64_t at : pattern.hits) addStretch(engine, at, at + length);
+        const auto id = static_cast<std::uint32_t>(&pattern - engine.patterns.data());
+        for (const std::uint64_t at : pattern.hits) addStretch(engine, at, at + length, id);
     }
     for (Line& line : engine.lines) {
         if (!line.object) continue;
         const Pattern& key = engine.patterns[line.pattern];
         line.firstKeyStretch = static_cast<std::uint32_t>(engine.stretches.size());
-        for (const std::uint64_t at : key.hits) addStretch(engine, at, at + key.upper.size());
+        for (const std::uint64_t at : key.hits) addStretch(engine, at, at + key.upper.size(), line.pattern);
         line.firstNameStretch = static_cast<std::uint32_t>(engine.stretches.size());
-        for (std::size_t i = 0; i < line.nameStart.size(); ++i) addStretch(engine, line.nameStart[i], key.hits[i]);
+        for (std::size_t i = 0; i < line.nameStart.size(); ++i) addStretch(engine, line.nameStart[i], key.hits[i], none);
     }
 
     engine.rankBase.assign(engine.observedMask.size() + 1, 0);
@@ -483,6 +500,36 @@ void markObservedBytes(Engine& engine) {
         for (; next < pairs.size() && pairs[next].first == id; ++next) engine.cover.push_back(pairs[next].second);
         engine.stretches[id].coverEnd = static_cast<std::uint32_t>(engine.cover.size());
     }
+
+    // Which writers reach the occurrences of patterns replayed exactly: the
+    // deferred ones through the lists above, the immediate ones (other such
+    // patterns, object declarations) through overlapping stretches.
+    std::vector<std::pair<std::uint32_t, Reach>> reached;
+    for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
+        const Stretch& stretch = engine.stretches[id];
+        if (stretch.owner == none || !engine.patterns[stretch.owner].overlapping) continue;
+        const std::uint32_t reachedPattern = stretch.owner;
+        const auto at = static_cast<std::int64_t>(stretch.start);
+        for (std::uint32_t c = stretch.coverBegin; c < stretch.coverEnd; ++c) {
+            const auto [writer, occurrence] = engine.cover[c];
+            reached.push_back({writer, {reachedPattern, static_cast<std::int64_t>(engine.patterns[writer].hits[occurrence]) - at}});
+        }
+        for (std::uint64_t b = stretch.start >> 6; b <= (stretch.end - 1) >> 6; ++b) {
+            for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
+                const Stretch& other = engine.stretches[byBlock[e]];
+                if (other.owner == none || other.owner == reachedPattern) continue;
+                if (other.start >= stretch.end || other.end <= stretch.start) continue;
+                if ((std::max(other.start, stretch.start) >> 6) != b) continue;
+                reached.push_back({other.owner, {reachedPattern, static_cast<std::int64_t>(other.start) - at}});
+            }
+        }
+    }
+    std::sort(reached.begin(), reached.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second < b.second;
+    });
+    reached.erase(std::unique(reached.begin(), reached.end()), reached.end());
+    engine.reaches.assign(engine.patterns.size(), {});
+    for (const auto& [writer, reach] : reached) engine.reaches[writer].push_back(reach);
 }
 
 // ---- the replay ------------------------------------------------------------
@@ -532,6 +579,24 @@ void noteChange(Engine& engine, std::uint64_t from, std::uint64_t to) {
     }
 }
 
+// After writer wrote x over its occurrences: a pattern replayed exactly
+// whose occurrences hold their spelling stays so only where x agrees with
+// that spelling on every overlap.
+void noteWriter(Engine& engine, std::uint32_t writer, std::string_view x) {
+    if (writer == none) return;
+    for (const Reach& reach : engine.reaches[writer]) {
+        Pattern& reached = engine.patterns[reach.pattern];
+        if (!reached.walkedClean) continue;
+        const std::string_view spelling = reached.walkedX;
+        const std::int64_t from = std::max<std::int64_t>(0, reach.offset);
+        const std::int64_t to = std::min<std::int64_t>(static_cast<std::int64_t>(spelling.size()),
+                                                        reach.offset + static_cast<std::int64_t>(x.size()));
+        for (std::int64_t k = from; k < to && reached.walkedClean; ++k) {
+            reached.walkedClean = spelling[static_cast<std::size_t>(k)] == x[static_cast<std::size_t>(k - reach.offset)];
+        }
+    }
+}
+
 // Writes x over a stretch now; true when that changed its bytes.
 bool writeStretch(Engine& engine, std::uint32_t id, std::string_view x) {
     const Stretch& stretch = engine.stretches[id];
@@ -541,8 +606,10 @@ bool writeStretch(Engine& engine, std::uint32_t id, std::string_view x) {
     const std::uint64_t first = rankOf(engine, stretch.start);
     for (std::uint64_t k = 0; k < x.size(); ++k) engine.writtenAt[first + k] = time;
     if (changed) {
+        ++engine.changes;
         engine.tool->sourceChanged = true;
         noteChange(engine, stretch.start, stretch.end);
+        noteWriter(engine, stretch.owner, x);
     }
     return changed;
 }
@@ -609,11 +676,19 @@ void visit(ExactWalk& walk, Engine& engine, std::uint32_t index) {
     if (readStretch(engine, stretchOf(walk, index)) != walk.x) replaceSpelling(walk, engine, index);
 }
 
+// Replays the pattern spelling by spelling, unless its last such replay, to
+// the same spelling, changed nothing and nothing has changed its
+// occurrences since: it would change nothing again.
 void rewriteExactly(Engine& engine, std::uint32_t pattern, std::string_view x) {
+    Pattern& replayed = engine.patterns[pattern];
+    if (replayed.walkedClean && replayed.walkedX == x) return;
+    const std::uint64_t before = engine.changes;
     ExactWalk walk;
-    beginWalk(walk, engine, pattern, engine.patterns[pattern].firstStretch, x);
-    for (std::uint32_t i = 0; i < engine.patterns[pattern].hits.size(); ++i) visit(walk, engine, i);
+    beginWalk(walk, engine, pattern, replayed.firstStretch, x);
+    for (std::uint32_t i = 0; i < replayed.hits.size(); ++i) visit(walk, engine, i);
     endWalk(engine);
+    replayed.walkedX.assign(x.data(), x.size());
+    replayed.walkedClean = engine.changes == before;
 }
 
 bool differsSomewhere(const Engine& engine, const Pattern& pattern, std::string_view x) {
@@ -634,6 +709,7 @@ void rewriteDeferred(Engine& engine, std::uint32_t id, std::string_view x, bool 
         }
         if (pattern.checkedDiffers) engine.tool->sourceChanged = true;
     }
+    noteWriter(engine, id, x);
     pattern.lastTime = ++engine.clock;
     if (copy) {
         pattern.ownX.assign(x.data(), x.size());
@@ -758,7 +834,8 @@ bool visitedOneByOne(const Engine& engine, const Line& line,
 }
 
 void replayObjectLine(Engine& engine, const Line& line) {
-    const Pattern& key = engine.patterns[line.pattern];
+    Pattern& key = engine.patterns[line.pattern];
+    key.walkedClean = false;  // its occurrences are written below, as declarations
     std::string scratch;
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reached = declarationsReached(engine, line);
     if (visitedOneByOne(engine, line, reached)) {
