@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "catalogue/catalogue.h"
 #include "rewrite/matcher.h"
@@ -92,6 +93,7 @@ struct ExactWalk {
     std::vector<std::uint64_t> spelling;
     std::vector<std::uint32_t> touched;
     std::vector<std::uint8_t> isTouched;
+    std::size_t filedEntries = 0;  // live and stale, to know when to file afresh
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reachedBy;  // pattern -> occurrences it covers
 };
 
@@ -160,6 +162,15 @@ void markRange(std::vector<std::uint64_t>& mask, std::uint64_t from, std::uint64
 }
 
 bool isMarked(const std::vector<std::uint64_t>& mask, std::uint64_t i) { return (mask[i >> 6] >> (i & 63)) & 1; }
+
+// Set bits in a word, without relying on a processor instruction that the
+// baseline x86-64 target lacks.
+unsigned bitCount(std::uint64_t word) {
+    word = word - ((word >> 1) & 0x5555555555555555ull);
+    word = (word & 0x3333333333333333ull) + ((word >> 2) & 0x3333333333333333ull);
+    word = (word + (word >> 4)) & 0x0f0f0f0f0f0f0f0full;
+    return static_cast<unsigned>((word * 0x0101010101010101ull) >> 56);
+}
 
 bool anyMarked(const std::vector<std::uint64_t>& mask, std::uint64_t from, std::uint64_t to) {
     while (from < to) {
@@ -450,7 +461,7 @@ void markObservedBytes(Engine& engine) {
 
     engine.rankBase.assign(engine.observedMask.size() + 1, 0);
     for (std::size_t w = 0; w < engine.observedMask.size(); ++w) {
-        engine.rankBase[w + 1] = engine.rankBase[w] + static_cast<std::uint64_t>(__builtin_popcountll(engine.observedMask[w]));
+        engine.rankBase[w + 1] = engine.rankBase[w] + bitCount(engine.observedMask[w]);
     }
     engine.writtenAt.assign(engine.rankBase.back(), 0);
 
@@ -492,19 +503,33 @@ void markObservedBytes(Engine& engine) {
             }
         }
     }
-    std::sort(pairs.begin(), pairs.end());
-    engine.cover.reserve(pairs.size());
-    std::size_t next = 0;
-    for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
-        engine.stretches[id].coverBegin = static_cast<std::uint32_t>(engine.cover.size());
-        for (; next < pairs.size() && pairs[next].first == id; ++next) engine.cover.push_back(pairs[next].second);
-        engine.stretches[id].coverEnd = static_cast<std::uint32_t>(engine.cover.size());
+    // Grouped by stretch with a counting sort: there can be many more pairs
+    // than stretches.
+    for (const auto& pair : pairs) ++engine.stretches[pair.first].coverEnd;
+    std::uint32_t offset = 0;
+    for (Stretch& stretch : engine.stretches) {
+        stretch.coverBegin = offset;
+        offset += stretch.coverEnd;
+        stretch.coverEnd = stretch.coverBegin;
     }
+    engine.cover.resize(pairs.size());
+    for (const auto& pair : pairs) engine.cover[engine.stretches[pair.first].coverEnd++] = pair.second;
 
     // Which writers reach the occurrences of patterns replayed exactly: the
     // deferred ones through the lists above, the immediate ones (other such
     // patterns, object declarations) through overlapping stretches.
-    std::vector<std::pair<std::uint32_t, Reach>> reached;
+    struct Reached {
+        std::uint32_t writer;
+        Reach reach;
+        bool operator==(const Reached& o) const { return writer == o.writer && reach == o.reach; }
+    };
+    struct ReachedHash {
+        std::size_t operator()(const Reached& r) const {
+            return std::hash<std::uint64_t>()((std::uint64_t(r.writer) << 32 | r.reach.pattern) ^
+                                              static_cast<std::uint64_t>(r.reach.offset) * 0x9E3779B97F4A7C15ull);
+        }
+    };
+    std::unordered_set<Reached, ReachedHash> reached;  // few distinct ones, however many overlaps
     for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
         const Stretch& stretch = engine.stretches[id];
         if (stretch.owner == none || !engine.patterns[stretch.owner].overlapping) continue;
@@ -512,7 +537,7 @@ void markObservedBytes(Engine& engine) {
         const auto at = static_cast<std::int64_t>(stretch.start);
         for (std::uint32_t c = stretch.coverBegin; c < stretch.coverEnd; ++c) {
             const auto [writer, occurrence] = engine.cover[c];
-            reached.push_back({writer, {reachedPattern, static_cast<std::int64_t>(engine.patterns[writer].hits[occurrence]) - at}});
+            reached.insert({writer, {reachedPattern, static_cast<std::int64_t>(engine.patterns[writer].hits[occurrence]) - at}});
         }
         for (std::uint64_t b = stretch.start >> 6; b <= (stretch.end - 1) >> 6; ++b) {
             for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
@@ -520,23 +545,19 @@ void markObservedBytes(Engine& engine) {
                 if (other.owner == none || other.owner == reachedPattern) continue;
                 if (other.start >= stretch.end || other.end <= stretch.start) continue;
                 if ((std::max(other.start, stretch.start) >> 6) != b) continue;
-                reached.push_back({other.owner, {reachedPattern, static_cast<std::int64_t>(other.start) - at}});
+                reached.insert({other.owner, {reachedPattern, static_cast<std::int64_t>(other.start) - at}});
             }
         }
     }
-    std::sort(reached.begin(), reached.end(), [](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first < b.first : a.second < b.second;
-    });
-    reached.erase(std::unique(reached.begin(), reached.end()), reached.end());
     engine.reaches.assign(engine.patterns.size(), {});
-    for (const auto& [writer, reach] : reached) engine.reaches[writer].push_back(reach);
+    for (const Reached& r : reached) engine.reaches[r.writer].push_back(r.reach);
 }
 
 // ---- the replay ------------------------------------------------------------
 
 std::uint64_t rankOf(const Engine& engine, std::uint64_t at) {
     const std::uint64_t word = engine.observedMask[at >> 6] & ((std::uint64_t(1) << (at & 63)) - 1);
-    return engine.rankBase[at >> 6] + static_cast<std::uint64_t>(__builtin_popcountll(word));
+    return engine.rankBase[at >> 6] + bitCount(word);
 }
 
 // The bytes of a stretch as they stand now, into engine.current: from the
@@ -547,7 +568,9 @@ const std::string& readStretch(Engine& engine, std::uint32_t id) {
     engine.current.assign(*engine.text, stretch.start, length);
     if (stretch.coverBegin == stretch.coverEnd) return engine.current;
     engine.currentTime.resize(length);
-    for (std::uint64_t k = 0; k < length; ++k) engine.currentTime[k] = engine.writtenAt[rankOf(engine, stretch.start + k)];
+    // A stretch's bytes are all observed, so their ranks are consecutive.
+    const std::uint64_t first = rankOf(engine, stretch.start);
+    for (std::uint64_t k = 0; k < length; ++k) engine.currentTime[k] = engine.writtenAt[first + k];
     for (std::uint32_t c = stretch.coverBegin; c < stretch.coverEnd; ++c) {
         const Pattern& writer = engine.patterns[engine.cover[c].first];
         if (writer.lastTime == 0) continue;
@@ -616,12 +639,23 @@ bool writeStretch(Engine& engine, std::uint32_t id, std::string_view x) {
 
 std::uint32_t stretchOf(const ExactWalk& walk, std::uint32_t index) { return walk.firstStretch + index; }
 
+// Files every occurrence afresh under its hash, dropping stale entries, once
+// they outnumber the live ones: spellings that change back and forth would
+// otherwise pile up entries without end.
+void compactFiling(ExactWalk& walk) {
+    if (walk.filedEntries < 4 * walk.spelling.size() + 1024) return;
+    walk.filed.clear();
+    for (std::uint32_t i = 0; i < walk.spelling.size(); ++i) walk.filed[walk.spelling[i]].push_back(i);
+    walk.filedEntries = walk.spelling.size();
+}
+
 void fileAgain(ExactWalk& walk, Engine& engine, std::uint32_t index) {
     const std::string& bytes = readStretch(engine, stretchOf(walk, index));
     const std::uint64_t hash = spellingHash(bytes.data(), bytes.size());
     if (hash == walk.spelling[index]) return;
     walk.spelling[index] = hash;
     walk.filed[hash].push_back(index);
+    ++walk.filedEntries;
 }
 
 void refile(ExactWalk& walk, Engine& engine) {
@@ -630,6 +664,7 @@ void refile(ExactWalk& walk, Engine& engine) {
         fileAgain(walk, engine, index);
     }
     walk.touched.clear();
+    compactFiling(walk);
 }
 
 void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::uint32_t firstStretch, std::string_view x) {
@@ -644,6 +679,7 @@ void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::uint
         walk.spelling[i] = spellingHash(bytes.data(), bytes.size());
         walk.filed[walk.spelling[i]].push_back(i);
     }
+    walk.filedEntries = count;
     engine.active.push_back(&walk);
 }
 
@@ -667,7 +703,9 @@ void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index) {
         writeStretch(engine, stretchOf(walk, other), walk.x);
         free = pattern.hits[other] + pattern.upper.size();
     }
-    walk.filed[hash] = same;
+    std::vector<std::uint32_t>& bucket = walk.filed[hash];
+    walk.filedEntries = walk.filedEntries - bucket.size() + same.size();
+    bucket = same;
     refile(walk, engine);
 }
 
