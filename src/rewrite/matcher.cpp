@@ -114,6 +114,7 @@ Trie buildTrie(const std::vector<std::pair<std::string, std::int32_t>>& keys) {
             }
         }
     }
+    trie.labels.append(8, '\0');  // so that a label's last bytes can be read eight at a time
     return trie;
 }
 
@@ -276,6 +277,54 @@ Plan planSearch(std::string_view text, const std::vector<std::string>& patterns,
     return plan;
 }
 
+// Eight bytes, ASCII letters upper-cased, as one word (first byte lowest).
+inline std::uint64_t foldedEight(const char* at) {
+    std::uint64_t word;
+    std::memcpy(&word, at, 8);
+    constexpr std::uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    const std::uint64_t low7 = word & ~highs;
+    const std::uint64_t lower = (low7 + ones * (0x80 - 'a')) & ~(low7 + ones * (0x80 - 'z' - 1)) & ~word & highs;
+    return word ^ (lower >> 2);
+}
+
+inline std::uint64_t byteSwapped(std::uint64_t word) {
+    word = ((word & 0x00ff00ff00ff00ffull) << 8) | ((word >> 8) & 0x00ff00ff00ff00ffull);
+    word = ((word & 0x0000ffff0000ffffull) << 16) | ((word >> 16) & 0x0000ffff0000ffffull);
+    return (word << 32) | (word >> 32);
+}
+
+inline std::uint64_t labelEight(const char* label) {
+    std::uint64_t word;
+    std::memcpy(&word, label, 8);
+    return word;
+}
+
+// Whether the text from at on, upper-cased, starts with the label: whole
+// words of eight bytes while they fit, the rest one by one.
+inline bool labelFollows(std::string_view text, std::size_t at, const char* label, std::uint32_t length) {
+    std::uint32_t k = 0;
+    for (; k + 8 <= length; k += 8) {
+        if (foldedEight(text.data() + at + k) != labelEight(label + k)) return false;
+    }
+    for (; k < length; ++k) {
+        if (foldedAt(text, at + k) != static_cast<std::uint8_t>(label[k])) return false;
+    }
+    return true;
+}
+
+// Whether the text before end, read backwards and upper-cased, starts with
+// the label.
+inline bool labelPrecedes(std::string_view text, std::size_t end, const char* label, std::uint32_t length) {
+    std::uint32_t k = 0;
+    for (; k + 8 <= length; k += 8) {
+        if (byteSwapped(foldedEight(text.data() + end - k - 8)) != labelEight(label + k)) return false;
+    }
+    for (; k < length; ++k) {
+        if (foldedAt(text, end - 1 - k) != static_cast<std::uint8_t>(label[k])) return false;
+    }
+    return true;
+}
+
 // Occurrences as they are found, pattern index and start packed in one
 // array that is only ever appended to; sorted out per pattern at the end.
 struct Found {
@@ -296,10 +345,7 @@ void walkForward(const Trie& trie, std::uint32_t node, std::string_view text, st
         const std::uint32_t length = current.labelLength;
         if (length != 0) {
             if (at + length > size) return;
-            const char* label = trie.labels.data() + current.labelBegin;
-            for (std::uint32_t k = 0; k < length; ++k) {
-                if (foldedAt(text, at + k) != static_cast<std::uint8_t>(label[k])) return;
-            }
+            if (!labelFollows(text, at, trie.labels.data() + current.labelBegin, length)) return;
             at += length;
         }
         if (current.terminal >= 0) found.add(current.terminal, start);
@@ -321,10 +367,7 @@ void walkBackward(const Trie& trie, std::string_view text, std::size_t anchor, F
         const std::uint32_t length = current.labelLength;
         if (length != 0) {
             if (start < length) return;
-            const char* label = trie.labels.data() + current.labelBegin;
-            for (std::uint32_t k = 0; k < length; ++k) {
-                if (foldedAt(text, start - 1 - k) != static_cast<std::uint8_t>(label[k])) return;
-            }
+            if (!labelPrecedes(text, start, trie.labels.data() + current.labelBegin, length)) return;
             start -= length;
         }
         if (current.terminal >= 0) found.add(current.terminal, start);
