@@ -9,6 +9,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "text/text.h"
+
 namespace vorrel {
 
 namespace {
@@ -281,10 +283,7 @@ Plan planSearch(std::string_view text, const std::vector<std::string>& patterns,
 inline std::uint64_t foldedEight(const char* at) {
     std::uint64_t word;
     std::memcpy(&word, at, 8);
-    constexpr std::uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
-    const std::uint64_t low7 = word & ~highs;
-    const std::uint64_t lower = (low7 + ones * (0x80 - 'a')) & ~(low7 + ones * (0x80 - 'z' - 1)) & ~word & highs;
-    return word ^ (lower >> 2);
+    return upperBytes(word);
 }
 
 inline std::uint64_t byteSwapped(std::uint64_t word) {
@@ -387,10 +386,7 @@ bool opensDeclaration(std::string_view text, std::size_t at) {
 inline std::uint32_t foldedWord(const char* at) {
     std::uint32_t word;
     std::memcpy(&word, at, 4);
-    constexpr std::uint32_t ones = 0x01010101u, highs = 0x80808080u;
-    const std::uint32_t low7 = word & ~highs;
-    const std::uint32_t lower = (low7 + ones * (0x80 - 'a')) & ~(low7 + ones * (0x80 - 'z' - 1)) & ~word & highs;
-    return word ^ (lower >> 2);
+    return static_cast<std::uint32_t>(upperBytes(word));
 }
 
 void searchForwardAt(const Plan& plan, std::string_view text, std::size_t at, Found& found) {

@@ -11,24 +11,12 @@ std::size_t clampCount(std::int64_t n, std::size_t limit) {
     return static_cast<std::uint64_t>(n) < limit ? static_cast<std::size_t>(n) : limit;
 }
 
-// Flips bit 5 of every byte a-z in an 8-byte word; bytes of 128 and above
-// never qualify, so UTF-8 and other high bytes pass through untouched.
-inline std::uint64_t swapAsciiCase(std::uint64_t word, unsigned char first, unsigned char last) {
-    constexpr std::uint64_t ones = 0x0101010101010101ULL;
-    constexpr std::uint64_t highs = 0x8080808080808080ULL;
-    const std::uint64_t low7 = word & ~highs;
-    const std::uint64_t atLeastFirst = low7 + ones * (0x80 - first);
-    const std::uint64_t aboveLast = low7 + ones * (0x80 - last - 1);
-    const std::uint64_t inRange = atLeastFirst & ~aboveLast & ~word & highs;
-    return word ^ (inRange >> 2);
-}
-
 void mapCaseInPlace(char* data, std::size_t size, unsigned char first, unsigned char last) {
     std::size_t i = 0;
     for (; i + 8 <= size; i += 8) {
         std::uint64_t word;
         std::memcpy(&word, data + i, 8);
-        word = swapAsciiCase(word, first, last);
+        word = switchCaseBytes(word, first, last);
         std::memcpy(data + i, &word, 8);
     }
     for (; i < size; ++i) {
@@ -102,6 +90,7 @@ std::string replaceAll(std::string_view text, std::string_view oldText, std::str
 }
 
 void upperInPlace(char* data, std::size_t size) { mapCaseInPlace(data, size, 'a', 'z'); }
+
 
 std::string toUpper(std::string_view text) {
     std::string result(text);

@@ -46,6 +46,21 @@ std::string toLower(std::string_view text);
 /// Upper-cases the bytes of data in place (a-z only).
 void upperInPlace(char* data, std::size_t size);
 
+/// The eight bytes packed in word with those from first to last (letters
+/// of one case) switched to the other case; bytes of 128 and above never are.
+inline std::uint64_t switchCaseBytes(std::uint64_t word, unsigned char first, unsigned char last) {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t highs = 0x8080808080808080ULL;
+    const std::uint64_t low7 = word & ~highs;
+    const std::uint64_t atLeastFirst = low7 + ones * (0x80 - first);
+    const std::uint64_t aboveLast = low7 + ones * (0x80 - last - 1);
+    const std::uint64_t inRange = atLeastFirst & ~aboveLast & ~word & highs;
+    return word ^ (inRange >> 2);
+}
+
+/// The eight bytes packed in word with a-z upper-cased.
+inline std::uint64_t upperBytes(std::uint64_t word) { return switchCaseBytes(word, 'a', 'z'); }
+
 /// The bytes in reverse order.
 std::string reversed(std::string_view text);
 
