@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <queue>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -361,38 +362,58 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
     const std::string& text = *engine.text;
     if (names.lengthUsed.empty()) return;
     const std::size_t longest = names.lengthUsed.size() - 1;
-    for (const std::uint32_t dot : dots) {
-        const std::string dotUpper = engine.patterns[dot].upper;
-        const Occurrences points = engine.patterns[dot].hits;
-        for (const std::uint64_t point : points) {
-            std::uint64_t hash = 0, power = 1;
-            for (std::size_t length = 0;; ++length) {
-                const auto candidates = names.lengthUsed[length] ? names.byHash.find(hash ^ length) : names.byHash.end();
-                for (auto it = candidates == names.byHash.end() ? nullptr : &candidates->second; it; it = nullptr) {
-                    for (const std::uint32_t name : *it) {
-                        const std::string& upper = names.names[name];
-                        if (upper.size() != length) continue;
-                        bool declared = false;
-                        for (const std::uint32_t module : modulesOfName[name]) {
-                            declared = declared || engine.modules[module].membersByDot.count(dot) != 0;
-                        }
-                        bool same = declared;
-                        for (std::size_t i = 0; i < length && same; ++i) {
-                            same = foldByte(text[point - length + i]) == static_cast<std::uint8_t>(upper[i]);
-                        }
-                        if (!same) continue;
-                        const std::uint32_t id = patternId(engine, upper + dotUpper);
-                        if (found.size() <= id) found.resize(id + 1, false);
-                        if (!engine.patterns[id].hitsKnown) {
-                            engine.patterns[id].hits.push_back(point - length);
-                            found[id] = true;
-                        }
-                        passOneOf.emplace(pairKey(name, dot), id);
+
+    // All ".member" points in text order, so that the bytes before each are
+    // read in one forward sweep rather than one sweep per member.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> points;  // point, ".member" pattern
+    {
+        using Cursor = std::pair<std::uint64_t, std::pair<std::uint32_t, std::size_t>>;  // point, (dot, index)
+        std::priority_queue<Cursor, std::vector<Cursor>, std::greater<Cursor>> next;
+        std::size_t total = 0;
+        for (const std::uint32_t dot : dots) {
+            total += engine.patterns[dot].hits.size();
+            if (!engine.patterns[dot].hits.empty()) next.push({engine.patterns[dot].hits[0], {dot, 0}});
+        }
+        points.reserve(total);
+        while (!next.empty()) {
+            const auto [point, where] = next.top();
+            next.pop();
+            points.emplace_back(point, where.first);
+            const Occurrences& hits = engine.patterns[where.first].hits;
+            if (where.second + 1 < hits.size()) next.push({hits[where.second + 1], {where.first, where.second + 1}});
+        }
+    }
+    for (const auto& [point, dot] : points) {
+        std::uint64_t hash = 0, power = 1;
+        for (std::size_t length = 0;; ++length) {
+            const auto candidates = names.lengthUsed[length] ? names.byHash.find(hash ^ length) : names.byHash.end();
+            if (candidates != names.byHash.end()) {
+                for (const std::uint32_t name : candidates->second) {
+                    const std::string& upper = names.names[name];
+                    if (upper.size() != length) continue;
+                    bool declared = false;
+                    for (const std::uint32_t module : modulesOfName[name]) {
+                        declared = declared || engine.modules[module].membersByDot.count(dot) != 0;
+                    }
+                    bool same = declared;
+                    for (std::size_t i = 0; i < length && same; ++i) {
+                        same = foldByte(text[point - length + i]) == static_cast<std::uint8_t>(upper[i]);
+                    }
+                    if (!same) continue;
+                    auto known = passOneOf.find(pairKey(name, dot));
+                    if (known == passOneOf.end()) {
+                        known = passOneOf.emplace(pairKey(name, dot), patternId(engine, upper + engine.patterns[dot].upper)).first;
+                    }
+                    const std::uint32_t id = known->second;
+                    if (found.size() <= id) found.resize(id + 1, false);
+                    if (!engine.patterns[id].hitsKnown) {
+                        engine.patterns[id].hits.push_back(point - length);
+                        found[id] = true;
                     }
                 }
-                if (length >= longest || length >= point || isSeparator(text[point - length - 1])) break;
-                hash = extendBackward(hash, foldByte(text[point - length - 1]), power);
             }
+            if (length >= longest || length >= point || isSeparator(text[point - length - 1])) break;
+            hash = extendBackward(hash, foldByte(text[point - length - 1]), power);
         }
     }
     for (std::uint32_t id = 0; id < found.size(); ++id) {

@@ -65,7 +65,8 @@ std::string nextFile(FileEnumeration& enumeration);
 enum class LoadStatus { loaded, missing, folder, unreadable };
 
 /// Reads the whole file at path into text (empty unless loaded), reusing the
-/// memory text holds. Never creates or changes anything.
+/// memory text holds. Never creates or changes anything. Only a regular file
+/// is read: a named pipe or a device is unreadable, without waiting on it.
 LoadStatus loadFile(const std::string& path, std::string& text);
 
 /// Outcome of replacing a file's content.

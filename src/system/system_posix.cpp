@@ -165,14 +165,16 @@ LoadStatus loadFile(const std::string& path, std::string& text) {
         text.clear();
         return LoadStatus::missing;
     }
-    const int fd = ::open(posixPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a named pipe would wait for a writer.
+    const int fd = ::open(posixPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         text.clear();
         return (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) ? LoadStatus::missing
                                                                                : LoadStatus::unreadable;
     }
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    struct stat info{};
+    // Only a regular file has an end to read to; a pipe or a device may never end.
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         const bool folder = S_ISDIR(info.st_mode);
         ::close(fd);
         text.clear();

@@ -181,6 +181,13 @@ LoadStatus loadFile(const std::string& path, std::string& text) {
                    ? LoadStatus::missing
                    : LoadStatus::unreadable;
     }
+    // Only a file on disk has an end to read to; a pipe or a device (NUL,
+    // CON) may never end.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        text.clear();
+        return LoadStatus::unreadable;
+    }
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size)) size.QuadPart = 0;
     // Read to the end rather than trusting the size, which a writer may

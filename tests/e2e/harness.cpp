@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,8 +20,6 @@ extern char** environ;
 namespace e2e {
 
 namespace {
-
-constexpr int timeoutMilliseconds = 120000;
 
 std::string environmentValue(const char* name) {
     const char* value = std::getenv(name);
@@ -45,8 +44,8 @@ void makeWritable(const fs::path& where) {
 // Reads both pipes until the child closes them or has ended, so neither can
 // fill up. A child's own children (wine's services) may hold the pipes open
 // long after it ended, so its end is what counts.
-void drain(int outFd, int errFd, Result& result, pid_t child, int& status) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+void drain(int outFd, int errFd, Result& result, pid_t child, int& status, int timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     bool ended = false;
@@ -97,6 +96,13 @@ std::string crlfLines(std::initializer_list<std::string_view> lines) {
 
 std::string banner() { return crlfLines({"HotBasic Vorrel 2.1 by Brannox started"}); }
 
+fs::path referenceProgram() {
+    const std::string program = environmentValue("VORREL_REFERENCE");
+    return program.empty() ? fs::path() : fs::absolute(program);
+}
+
+bool testingSanitizedBuild() { return !environmentValue("VORREL_SANITIZED").empty(); }
+
 bool testingWindowsBuild() { return !environmentValue("VORREL_WINE").empty(); }
 
 std::string programFileName() { return programUnderTest().filename().string(); }
@@ -136,9 +142,28 @@ fs::path ToolTest::installTool(const fs::path& folder) const {
     return tool;
 }
 
+fs::path ToolTest::installReference(const fs::path& folder) const {
+    const fs::path reference = referenceProgram();
+    if (reference.empty()) return {};
+    const fs::path target = (folder.is_absolute() ? folder : root / folder);
+    fs::create_directories(target);
+    const fs::path tool = target / programFileName();
+    fs::copy_file(reference, tool, fs::copy_options::overwrite_existing);
+    return tool;
+}
+
 Result ToolTest::run(const fs::path& tool, const std::vector<std::string>& args, const fs::path& cwd,
                      const std::string& argv0) const {
-    const std::string wine = environmentValue("VORREL_WINE");
+    RunOptions options;
+    options.cwd = cwd;
+    options.argv0 = argv0;
+    return runWith(tool, args, options);
+}
+
+Result ToolTest::runWith(const fs::path& tool, const std::vector<std::string>& args, const RunOptions& options) const {
+    const fs::path& cwd = options.cwd;
+    const std::string& argv0 = options.argv0;
+    const std::string wine = options.native ? std::string() : environmentValue("VORREL_WINE");
     std::vector<std::string> argv;
     if (!wine.empty()) argv.push_back(wine);
     argv.push_back(argv0.empty() ? tool.string() : argv0);
@@ -153,6 +178,13 @@ Result ToolTest::run(const fs::path& tool, const std::vector<std::string>& args,
     }
     environment.push_back("WINEDEBUG=-all");
     environment.push_back("PATH=" + tool.parent_path().string() + ":" + environmentValue("PATH"));
+    for (const std::string& entry : options.environment) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        environment.erase(std::remove_if(environment.begin(), environment.end(),
+                                         [&](const std::string& e) { return e.compare(0, name.size(), name) == 0; }),
+                          environment.end());
+        environment.push_back(entry);
+    }
 
     std::vector<char*> argvPointers, envPointers;
     for (std::string& arg : argv) argvPointers.push_back(arg.data());
@@ -171,6 +203,10 @@ Result ToolTest::run(const fs::path& tool, const std::vector<std::string>& args,
         const int nothing = ::open("/dev/null", O_RDONLY);
         ::dup2(nothing, STDIN_FILENO);
         if (::chdir(folder.c_str()) != 0) ::_exit(126);
+        if (options.addressSpaceLimit != 0) {
+            const rlimit limit = {options.addressSpaceLimit, options.addressSpaceLimit};
+            if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(125);
+        }
         // execvpe searches the PATH of the calling process, so the child
         // takes on its new environment first.
         environ = envPointers.data();
@@ -179,9 +215,10 @@ Result ToolTest::run(const fs::path& tool, const std::vector<std::string>& args,
     }
     ::close(outPipe[1]);
     ::close(errPipe[1]);
+    if (options.whileRunning) options.whileRunning(child);
     Result result;
     int status = 0;
-    drain(outPipe[0], errPipe[0], result, child, status);
+    drain(outPipe[0], errPipe[0], result, child, status, options.timeoutSeconds);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }

@@ -3,7 +3,11 @@
 // from VORREL_PROGRAM; VORREL_WINE names wine when it is a Windows build.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -39,6 +43,28 @@ std::string programFileName();
 /// with backslashes ("Z:\tmp\x\app\"), as wine hands it over.
 std::string programFolderSeen(const fs::path& tool);
 
+/// The reference build (VORREL_REFERENCE: the same tool with the step-by-step
+/// scan), or an empty path when none is given.
+fs::path referenceProgram();
+
+/// True when the program under test is built with AddressSanitizer
+/// (VORREL_SANITIZED is set), which cannot run under an address-space limit.
+bool testingSanitizedBuild();
+
+/// Everything about one run beyond the program and its arguments.
+struct RunOptions {
+    fs::path cwd;                          // the test's root when empty
+    std::string argv0;                     // as for ToolTest::run
+    std::uint64_t addressSpaceLimit = 0;   // RLIMIT_AS of the child in bytes; 0 for none
+    std::vector<std::string> environment;  // "NAME=value" entries set for the child
+    bool native = false;                   // run the program directly, never under wine
+    int timeoutSeconds = 120;              // the child is killed after this long
+    /// Called in the test process once the child has started, with its
+    /// process id; the console output is collected after it returns, so the
+    /// child must not write more than a pipe holds (64 KiB) before then.
+    std::function<void(pid_t)> whileRunning;
+};
+
 /// A fresh temporary folder per test, left behind when the test fails.
 class ToolTest : public ::testing::Test {
 protected:
@@ -53,6 +79,14 @@ protected:
     /// PATH when it holds no slash, with the tool's folder added to PATH.
     Result run(const fs::path& tool, const std::vector<std::string>& args, const fs::path& cwd = {},
                const std::string& argv0 = {}) const;
+
+    /// Runs tool with args as the options say.
+    Result runWith(const fs::path& tool, const std::vector<std::string>& args, const RunOptions& options) const;
+
+    /// Copies the reference build into folder (made if needed) under the file
+    /// name of the program under test; returns its path, or an empty path
+    /// when there is no reference build.
+    fs::path installReference(const fs::path& folder) const;
 
     /// Writes bytes to the file at root/relative, making its folders.
     void writeFile(const fs::path& relative, std::string_view bytes) const;
