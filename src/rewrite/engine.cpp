@@ -383,6 +383,13 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
             if (where.second + 1 < hits.size()) next.push({hits[where.second + 1], {where.first, where.second + 1}});
         }
     }
+    // What a declared name before a ".member" point stands for, worked out
+    // once per pair: no pass-one pattern (the name is not declared as a type
+    // with that member), or its pattern and whether its occurrences are
+    // being collected here.
+    constexpr std::uint32_t notDeclared = none;
+    std::unordered_map<std::uint64_t, std::pair<std::uint32_t, bool>> pairs;
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> collected;  // pattern, occurrence
     for (const auto& [point, dot] : points) {
         std::uint64_t hash = 0, power = 1;
         for (std::size_t length = 0;; ++length) {
@@ -391,31 +398,37 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
                 for (const std::uint32_t name : candidates->second) {
                     const std::string& upper = names.names[name];
                     if (upper.size() != length) continue;
-                    bool declared = false;
-                    for (const std::uint32_t module : modulesOfName[name]) {
-                        declared = declared || engine.modules[module].membersByDot.count(dot) != 0;
+                    auto pair = pairs.find(pairKey(name, dot));
+                    if (pair == pairs.end()) {
+                        bool declared = false;
+                        for (const std::uint32_t module : modulesOfName[name]) {
+                            declared = declared || engine.modules[module].membersByDot.count(dot) != 0;
+                        }
+                        std::pair<std::uint32_t, bool> meaning(notDeclared, false);
+                        if (declared) {
+                            const std::uint32_t id = patternId(engine, upper + engine.patterns[dot].upper);
+                            passOneOf.emplace(pairKey(name, dot), id);
+                            meaning = {id, !engine.patterns[id].hitsKnown};
+                        }
+                        pair = pairs.emplace(pairKey(name, dot), meaning).first;
                     }
-                    bool same = declared;
+                    if (pair->second.first == notDeclared || !pair->second.second) continue;
+                    bool same = true;
                     for (std::size_t i = 0; i < length && same; ++i) {
                         same = foldByte(text[point - length + i]) == static_cast<std::uint8_t>(upper[i]);
                     }
-                    if (!same) continue;
-                    auto known = passOneOf.find(pairKey(name, dot));
-                    if (known == passOneOf.end()) {
-                        known = passOneOf.emplace(pairKey(name, dot), patternId(engine, upper + engine.patterns[dot].upper)).first;
-                    }
-                    const std::uint32_t id = known->second;
-                    if (found.size() <= id) found.resize(id + 1, false);
-                    if (!engine.patterns[id].hitsKnown) {
-                        engine.patterns[id].hits.push_back(point - length);
-                        found[id] = true;
-                    }
+                    if (same) collected.emplace_back(pair->second.first, point - length);
                 }
             }
             if (length >= longest || length >= point || isSeparator(text[point - length - 1])) break;
             hash = extendBackward(hash, foldByte(text[point - length - 1]), power);
         }
     }
+    found.assign(engine.patterns.size(), false);
+    for (const auto& entry : pairs) {
+        if (entry.second.second) found[entry.second.first] = true;
+    }
+    for (const auto& [id, at] : collected) engine.patterns[id].hits.push_back(at);
     for (std::uint32_t id = 0; id < found.size(); ++id) {
         if (!found[id]) continue;
         Occurrences& hits = engine.patterns[id].hits;
