@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "files.h"
+#include "io_floor.h"
 #include "library.h"
 #include "process.h"
 #include "source_gen.h"
@@ -318,7 +319,7 @@ double peakMiB(const Sample& s) {
 
 struct Measurement {
     Dataset data;
-    Sample vorrel, copy, reference;
+    Sample vorrel, copy, reference, floor;
     int referenceIdentical = 0;    // reference rounds whose output equals vorrel's
     bool stopped = false;          // a vorrel run reached the CPU time limit; no more rounds
     OutputCheck check;
@@ -343,12 +344,22 @@ std::string describe(const ChildRun& run) {
     return s.str();
 }
 
-enum class Contender { vorrel, copy, reference };
+// This program's own path, to run it as the file-work baseline.
+std::string ownPath() {
+    std::string path(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) throw std::runtime_error("cannot find /proc/self/exe");
+    path.resize(static_cast<std::size_t>(length));
+    return path;
+}
+
+enum class Contender { vorrel, copy, reference, floor };
 
 struct Plan {
     int rounds = 9;
     int referenceRounds = 0;
     bool copy = true;
+    bool floor = false;            // also time the file work alone (ioFloor)
     int cpuLimit = 900;            // seconds of CPU time a vorrel run may take
 };
 
@@ -371,6 +382,7 @@ Measurement measure(const Options& options, const DatasetSpec& spec, const Plan&
     for (int round = 0; round < plan.rounds && !m.stopped; ++round) {
         std::vector<Contender> order = {Contender::vorrel};
         if (plan.copy) order.push_back(Contender::copy);
+        if (plan.floor) order.push_back(Contender::floor);
         if (round < plan.referenceRounds) order.push_back(Contender::reference);
         // Alternate who goes first; vorrel leads the first round so that its
         // output is there to compare the reference's with.
@@ -421,6 +433,14 @@ Measurement measure(const Options& options, const DatasetSpec& spec, const Plan&
                 m.copy.add(run);
                 std::cerr << "c" << std::flush;
                 if (run.exitCode != 0 || fileSize(file) != d.stats.bytes) fail(m, "cp: " + describe(run));
+            } else if (who == Contender::floor) {
+                const std::string file = work + "/floor.bas";
+                copyFile(d.source, file);
+                if (options.sync) syncAll();
+                const ChildRun run = runChild({ownPath(), "--io-floor", file}, work + "/floor", 900);
+                m.floor.add(run);
+                std::cerr << "f" << std::flush;
+                if (run.exitCode != 0 || fileSize(file) <= d.stats.bytes) fail(m, "file work alone: " + describe(run));
             } else {
                 const std::string file = work + "/reference.bas";
                 copyFile(d.source, file);
@@ -444,6 +464,7 @@ Measurement measure(const Options& options, const DatasetSpec& spec, const Plan&
     }
     std::cerr << "  vorrel " << median(m.vorrel) << " s";
     if (!m.copy.empty()) std::cerr << ", cp " << median(m.copy) << " s";
+    if (!m.floor.empty()) std::cerr << ", files " << median(m.floor) << " s";
     if (!m.reference.empty()) std::cerr << ", reference " << median(m.reference) << " s";
     std::cerr << "\n";
     removeTree(work);
@@ -521,6 +542,8 @@ std::vector<std::string> timingRow(const std::string& first, const Measurement& 
             fixed(net(m.vorrel), 3),
             fixed(median(m.copy), 3),
             fixed(net(m.vorrel) / median(m.copy), 1),
+            m.floor.empty() ? "-" : fixed(median(m.floor), 3),
+            m.floor.empty() ? "-" : fixed(net(m.vorrel) / net(m.floor), 1),
             fixed(peak, 1),
             fixed(limit, 0),
             peak <= limit ? "yes" : "NO",
@@ -528,7 +551,8 @@ std::vector<std::string> timingRow(const std::string& first, const Measurement& 
 }
 
 const std::vector<std::string> timingHeader = {"input", "MiB",  "K",    "uses",   "vorrel s", "min-max",   "cpu s",
-                                               "net s", "cp s", "net/cp", "peak MiB", "limit MiB", "within", "check"};
+                                               "net s", "cp s", "net/cp", "files s", "net/files",
+                                               "peak MiB", "limit MiB", "within", "check"};
 
 // Growth of a quantity over a ratio of sizes, stated per tenfold.
 double perTenfold(double small, double large, double sizeRatio) {
@@ -588,6 +612,8 @@ int run(const Options& options) {
            << "units:    1 MiB = 1,048,576 bytes; net s = median - " << pauseSeconds
            << " s, the pause vorrel makes between its two saves;\n"
            << "          cpu s = median user + system CPU time of vorrel; net/cp = net s / cp s;\n"
+           << "          files s = the file work of a run alone (read, save through a temporary file, the pause,\n"
+           << "          read, save again: vorrel_bench --io-floor); net/files = net s / (files s - the pause)\n"
            << "          peak = ru_maxrss (largest of the rounds); limit = 4 x input + 64 MiB\n"
            << "\n";
 
@@ -596,7 +622,9 @@ int run(const Options& options) {
     if (options.series.count("density")) {
         Table table(timingHeader);
         for (Kind kind : {Kind::sparse, Kind::dense}) {
-            const Measurement& m = get({kind, bigN, 1000}, timing);
+            Plan withFiles = timing;
+            withFiles.floor = !options.check;
+            const Measurement& m = get({kind, bigN, 1000}, withFiles);
             table.add(timingRow(kindName(kind), m));
             all.push_back(&m);
         }
@@ -798,6 +826,7 @@ int run(const Options& options) {
 }  // namespace vorrel_bench
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--io-floor") return vorrel_bench::ioFloor(argv[2]);
     try {
         return vorrel_bench::run(vorrel_bench::parseOptions(argc, argv));
     } catch (const std::exception& e) {
