@@ -129,6 +129,7 @@ struct Engine {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> cover;
     std::vector<std::vector<Reach>> reaches;  // per writing pattern
     std::vector<std::uint64_t> observedMask;
+    std::vector<std::uint64_t> blockMask;  // per 64-byte block: whether it holds an observed byte
     std::vector<std::uint64_t> rankBase;   // observed bytes before each mask word
     std::vector<std::uint64_t> writtenAt;  // per observed byte: time of its last immediate write
     std::uint64_t clock = 0;
@@ -498,10 +499,24 @@ void markObservedBytes(Engine& engine) {
         engine.rankBase[w + 1] = engine.rankBase[w] + bitCount(engine.observedMask[w]);
     }
     engine.writtenAt.assign(engine.rankBase.back(), 0);
+    // The byte mask is an eighth of the text: looking up every occurrence in
+    // it would miss the cache nearly every time. Most blocks hold no observed
+    // byte, which this mask, small enough to stay cached, tells first.
+    engine.blockMask.assign(engine.observedMask.size() / 64 + 1, 0);
+    for (std::size_t w = 0; w < engine.observedMask.size(); ++w) {
+        if (engine.observedMask[w] != 0) engine.blockMask[w >> 6] |= std::uint64_t(1) << (w & 63);
+    }
 
     // Stretches by the 64-byte blocks they reach, to find those an occurrence covers.
     const std::size_t blocks = engine.observedMask.size();
-    std::vector<std::uint32_t> blockBegin(blocks + 1, 0), byBlock;
+    // Each entry carries its stretch's bounds: the stretches themselves lie
+    // in no useful order, and reading them here would miss the cache.
+    struct BlockEntry {
+        std::uint64_t start, end;
+        std::uint32_t id;
+    };
+    std::vector<std::uint32_t> blockBegin(blocks + 1, 0);
+    std::vector<BlockEntry> byBlock;
     for (const Stretch& stretch : engine.stretches) {
         for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
             ++blockBegin[b + 1];
@@ -514,7 +529,7 @@ void markObservedBytes(Engine& engine) {
         for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
             const Stretch& stretch = engine.stretches[id];
             for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
-                byBlock[fill[b]++] = id;
+                byBlock[fill[b]++] = {stretch.start, stretch.end, id};
             }
         }
     }
@@ -525,14 +540,15 @@ void markObservedBytes(Engine& engine) {
         const std::uint64_t length = pattern.upper.size();
         for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
             const std::uint64_t from = pattern.hits[i], to = from + length;
+            if (!anyMarked(engine.blockMask, from >> 6, ((to - 1) >> 6) + 1)) continue;
             if (!anyMarked(engine.observedMask, from, to)) continue;
             pattern.observed.push_back(i);
             for (std::uint64_t b = from >> 6; b <= (to - 1) >> 6; ++b) {
                 for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
-                    const Stretch& stretch = engine.stretches[byBlock[e]];
+                    const BlockEntry& stretch = byBlock[e];
                     if (stretch.start >= to || stretch.end <= from) continue;
                     if ((std::max(stretch.start, from) >> 6) != b) continue;  // counted in its first shared block
-                    pairs.push_back({byBlock[e], {id, i}});
+                    pairs.push_back({stretch.id, {id, i}});
                 }
             }
         }
@@ -575,7 +591,7 @@ void markObservedBytes(Engine& engine) {
         }
         for (std::uint64_t b = stretch.start >> 6; b <= (stretch.end - 1) >> 6; ++b) {
             for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
-                const Stretch& other = engine.stretches[byBlock[e]];
+                const Stretch& other = engine.stretches[byBlock[e].id];
                 if (other.owner == none || other.owner == reachedPattern) continue;
                 if (other.start >= stretch.end || other.end <= stretch.start) continue;
                 if ((std::max(other.start, stretch.start) >> 6) != b) continue;
