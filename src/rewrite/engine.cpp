@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <queue>
+#include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -185,9 +186,16 @@ bool anyMarked(const std::vector<std::uint64_t>& mask, std::uint64_t from, std::
     return false;
 }
 
+// Patterns, occurrences and stretches are numbered in 32 bits: a text with
+// more of them than that cannot be held anyway, and ends the run the same way.
+void fitsIndex(std::size_t count) {
+    if (count >= none) throw std::length_error("more matches than can be numbered");
+}
+
 std::uint32_t patternId(Engine& engine, const std::string& upper) {
     const auto found = engine.patternIds.find(upper);
     if (found != engine.patternIds.end()) return found->second;
+    fitsIndex(engine.patterns.size());
     const auto id = static_cast<std::uint32_t>(engine.patterns.size());
     engine.patterns.emplace_back();
     engine.patterns.back().upper = upper;
@@ -206,6 +214,7 @@ void findPendingOccurrences(Engine& engine) {
     }
     std::vector<Occurrences> found = findOccurrences(*engine.text, uppers);
     for (std::size_t i = 0; i < pending.size(); ++i) {
+        fitsIndex(found[i].size());
         engine.patterns[pending[i]].hits = std::move(found[i]);
         engine.patterns[pending[i]].hitsKnown = true;
     }
@@ -435,6 +444,7 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
         Occurrences& hits = engine.patterns[id].hits;
         if (!std::is_sorted(hits.begin(), hits.end())) std::sort(hits.begin(), hits.end());
         hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+        fitsIndex(hits.size());
         engine.patterns[id].hitsKnown = true;
     }
 }
@@ -464,6 +474,7 @@ void collectDeclarations(Engine& engine, const std::unordered_map<std::uint64_t,
 }
 
 std::uint32_t addStretch(Engine& engine, std::uint64_t start, std::uint64_t end, std::uint32_t owner) {
+    fitsIndex(engine.stretches.size());
     engine.stretches.push_back({start, end, owner});
     markRange(engine.observedMask, start, end);
     return static_cast<std::uint32_t>(engine.stretches.size() - 1);
@@ -555,6 +566,7 @@ void markObservedBytes(Engine& engine) {
     }
     // Grouped by stretch with a counting sort: there can be many more pairs
     // than stretches.
+    fitsIndex(pairs.size());
     for (const auto& pair : pairs) ++engine.stretches[pair.first].coverEnd;
     std::uint32_t offset = 0;
     for (Stretch& stretch : engine.stretches) {

@@ -563,12 +563,19 @@ bool searchVectorised(const Plan& plan, std::string_view text, Found& found) {
 
 }  // namespace
 
-std::vector<Occurrences> findOccurrences(std::string_view text, const std::vector<std::string>& patterns) {
-    std::vector<std::size_t> firstOf(patterns.size());
-    std::unordered_map<std::string_view, std::size_t> seen;
-    for (std::size_t i = 0; i < patterns.size(); ++i) firstOf[i] = seen.emplace(patterns[i], i).first->second;
+namespace {
 
-    const Plan plan = planSearch(text, patterns, firstOf);
+// One pass over the text for the patterns listed in chosen, all different
+// and not empty; their occurrences go to found at the same indexes.
+void searchOnePass(std::string_view text, const std::vector<std::string>& patterns,
+                   const std::vector<std::size_t>& chosen, std::vector<Occurrences>& found) {
+    std::vector<std::string> local;
+    local.reserve(chosen.size());
+    for (const std::size_t i : chosen) local.push_back(patterns[i]);
+    std::vector<std::size_t> firstOf(local.size());
+    for (std::size_t i = 0; i < local.size(); ++i) firstOf[i] = i;
+
+    const Plan plan = planSearch(text, local, firstOf);
     Found log;
     bool searched = false;
 #if defined(__SSE2__)
@@ -579,11 +586,42 @@ std::vector<Occurrences> findOccurrences(std::string_view text, const std::vecto
     // The log is in order of anchor position, and per pattern every anchor
     // lies at the same distance from the start, so each pattern's
     // occurrences come out in order.
-    std::vector<std::size_t> counts(patterns.size(), 0);
+    std::vector<std::size_t> counts(local.size(), 0);
     for (const std::uint64_t entry : log.log) ++counts[Found::patternOf(entry)];
+    for (std::size_t i = 0; i < local.size(); ++i) found[chosen[i]].reserve(counts[i]);
+    for (const std::uint64_t entry : log.log) found[chosen[Found::patternOf(entry)]].push_back(Found::startOf(entry));
+}
+
+}  // namespace
+
+std::vector<Occurrences> findOccurrences(std::string_view text, const std::vector<std::string>& patterns) {
+    return findOccurrences(text, patterns, SearchLimits());
+}
+
+std::vector<Occurrences> findOccurrences(std::string_view text, const std::vector<std::string>& patterns,
+                                         const SearchLimits& limits) {
+    std::vector<std::size_t> firstOf(patterns.size());
+    std::unordered_map<std::string_view, std::size_t> seen;
+    for (std::size_t i = 0; i < patterns.size(); ++i) firstOf[i] = seen.emplace(patterns[i], i).first->second;
+
     std::vector<Occurrences> found(patterns.size());
-    for (std::size_t i = 0; i < patterns.size(); ++i) found[i].reserve(counts[i]);
-    for (const std::uint64_t entry : log.log) found[Found::patternOf(entry)].push_back(Found::startOf(entry));
+    std::vector<std::size_t> chosen;
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i <= patterns.size(); ++i) {
+        const bool last = i == patterns.size();
+        if (!last && (firstOf[i] != i || patterns[i].empty())) continue;
+        // A pattern alone is one chain of trie nodes, whatever its length.
+        const bool full = !chosen.empty() && !last &&
+                          (chosen.size() >= limits.patterns || bytes + patterns[i].size() > limits.bytes);
+        if ((last && !chosen.empty()) || full) {
+            searchOnePass(text, patterns, chosen, found);
+            chosen.clear();
+            bytes = 0;
+        }
+        if (last) break;
+        chosen.push_back(i);
+        bytes += patterns[i].size();
+    }
     for (std::size_t i = 0; i < patterns.size(); ++i) {
         if (firstOf[i] != i) found[i] = found[firstOf[i]];
     }

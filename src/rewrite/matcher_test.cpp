@@ -82,5 +82,24 @@ TEST(FindOccurrences, LongTextsTakeTheVectorPathAndAgreeToo) {
     }
 }
 
+TEST(FindOccurrences, SearchesInSeveralPassesWhenThereIsTooMuchForOne) {
+    // Pattern numbers and trie nodes have 24 bits; beyond that the patterns
+    // are searched in several passes. Small limits show the passes fit
+    // together: duplicates, empty patterns and patterns longer than a pass
+    // allows included.
+    const std::string text = "x = Widget(a(a(A(1))) AS TIMER\r\nDIM aa AS Timer\r\nwidget(widget(";
+    const std::vector<std::string> patterns = {"WIDGET(", "A(", "", " AS TIMER", "A(A(", "WIDGET(", "AA",
+                                               "WIDGET(WIDGET(", "(", "A(", "\r\nDIM AA AS TIMER\r\n"};
+    for (std::size_t most = 1; most <= 4; ++most) {
+        for (std::size_t bytes = 1; bytes <= 12; bytes += 3) {
+            const std::vector<Occurrences> found = findOccurrences(text, patterns, SearchLimits{most, bytes});
+            ASSERT_EQ(found.size(), patterns.size());
+            for (std::size_t i = 0; i < patterns.size(); ++i) {
+                EXPECT_EQ(found[i], naiveOccurrences(text, patterns[i])) << most << " patterns, " << bytes << " bytes: " << patterns[i];
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vorrel
