@@ -70,12 +70,25 @@ enum class LoadStatus { loaded, missing, folder, unreadable };
 LoadStatus loadFile(const std::string& path, std::string& text);
 
 /// Outcome of replacing a file's content.
-enum class SaveStatus { saved, readOnly, notAFile, cannotCreateTemporary, diskFull, writeFailed, replaceFailed };
+enum class SaveStatus {
+    saved,
+    vanished,  // the file is no longer there
+    readOnly,
+    notAFile,
+    cannotCreateTemporary,
+    diskFull,
+    writeFailed,
+    replaceFailed,
+    keptAside,  // the system removed the file and could not put the new one in its place
+};
 
-/// Replaces the content of the file at path with the pieces, one after the
-/// other, all or nothing: either the file holds the new bytes or it keeps its
-/// old ones, and no temporary file stays behind. A symbolic link is followed;
-/// a read-only file is left alone.
+/// Replaces the content of the existing file at path with the pieces, one
+/// after the other, all or nothing: either the file holds the new bytes,
+/// written to the disk before they replace the old ones, or it keeps its old
+/// ones, and no temporary file stays behind, not even when a signal or a
+/// console break ends the program. A symbolic link is followed; a read-only
+/// file, or one the user may not write, is left alone; a missing one is not
+/// created.
 SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>& pieces);
 
 /// Short English description of a failed save, such as "the file is read-only".

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <ctime>
 
 #include <dirent.h>
@@ -67,6 +68,64 @@ std::string followLinks(std::string path) {
 
 SaveStatus statusOfWriteError(int error) {
     return (error == ENOSPC || error == EDQUOT || error == EFBIG) ? SaveStatus::diskFull : SaveStatus::writeFailed;
+}
+
+// The temporary file of a save under way, for a signal that ends the program
+// to remove: only async-signal-safe calls may be made from the handler.
+const char* volatile pendingTemporary = nullptr;
+constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction previousActions[sizeof endingSignals / sizeof endingSignals[0]];
+
+extern "C" void removeTemporaryAndEnd(int signal) {
+    const char* temporary = pendingTemporary;
+    if (temporary != nullptr) ::unlink(temporary);
+    // The handler was reset on entry: the signal, delivered again once this
+    // returns, ends the program as it would have without the handler.
+    ::raise(signal);
+}
+
+sigset_t endingSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : endingSignals) sigaddset(&set, signal);
+    return set;
+}
+
+// Creates the temporary file for a save and arranges for the signals that end
+// a program to remove it first; signals ignored before stay ignored.
+int createTemporary(std::string& temporary) {
+    const sigset_t ending = endingSignalSet();
+    sigset_t before;
+    ::sigprocmask(SIG_BLOCK, &ending, &before);
+    const int fd = ::mkstemp(temporary.data());
+    const int error = errno;
+    if (fd >= 0) {
+        pendingTemporary = temporary.c_str();
+        for (std::size_t i = 0; i < sizeof endingSignals / sizeof endingSignals[0]; ++i) {
+            ::sigaction(endingSignals[i], nullptr, &previousActions[i]);
+            if (previousActions[i].sa_handler == SIG_IGN) continue;
+            struct sigaction action{};
+            action.sa_handler = removeTemporaryAndEnd;
+            action.sa_flags = SA_RESETHAND;
+            sigemptyset(&action.sa_mask);
+            ::sigaction(endingSignals[i], &action, nullptr);
+        }
+    }
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+    errno = error;
+    return fd;
+}
+
+// Once the temporary file is renamed or removed, the signals act as before.
+void forgetTemporary() {
+    const sigset_t ending = endingSignalSet();
+    sigset_t before;
+    ::sigprocmask(SIG_BLOCK, &ending, &before);
+    for (std::size_t i = 0; i < sizeof endingSignals / sizeof endingSignals[0]; ++i) {
+        if (previousActions[i].sa_handler != SIG_IGN) ::sigaction(endingSignals[i], &previousActions[i], nullptr);
+    }
+    pendingTemporary = nullptr;
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 SaveStatus writePieces(int fd, const std::vector<std::string_view>& pieces) {
@@ -203,36 +262,40 @@ LoadStatus loadFile(const std::string& path, std::string& text) {
 SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>& pieces) {
     const std::string target = followLinks(posixPath(path));
     struct stat original;
-    const bool exists = ::stat(target.c_str(), &original) == 0;
-    if (exists && !S_ISREG(original.st_mode)) return SaveStatus::notAFile;
+    if (::stat(target.c_str(), &original) != 0) {
+        // A save only ever replaces the source; one that has gone since it
+        // was read is not made again.
+        return errno == ENOENT || errno == ENOTDIR ? SaveStatus::vanished : SaveStatus::replaceFailed;
+    }
+    if (!S_ISREG(original.st_mode)) return SaveStatus::notAFile;
     // Root may write anything; a file without any write bit is still meant
-    // to stay as it is.
-    if (exists && (original.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return SaveStatus::readOnly;
+    // to stay as it is. Anyone else may replace only what they may write:
+    // the folder alone would let them put another owner's file aside.
+    if ((original.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return SaveStatus::readOnly;
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES) return SaveStatus::readOnly;
 
     const std::size_t slash = target.rfind('/');
     std::string temporary = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     temporary += ".vorrel-XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
+    const int fd = createTemporary(temporary);
     if (fd < 0) return errno == ENOSPC || errno == EDQUOT ? SaveStatus::diskFull : SaveStatus::cannotCreateTemporary;
 
     SaveStatus status = writePieces(fd, pieces);
     if (status == SaveStatus::saved) {
-        if (exists) {
-            if (::fchown(fd, original.st_uid, original.st_gid) != 0) {
-                // Only root may give a file away; the owner's own files keep their owner anyway.
-            }
-            ::fchmod(fd, original.st_mode & 07777);
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            ::fchmod(fd, 0666 & ~mask);
+        if (::fchown(fd, original.st_uid, original.st_gid) != 0) {
+            // Only root may give a file away; the owner's own files keep their owner anyway.
         }
+        ::fchmod(fd, original.st_mode & 07777);
+        // On the disk before the rename: after a crash the file then holds
+        // its old bytes or its new ones, never a file not written out yet.
+        if (::fsync(fd) != 0) status = statusOfWriteError(errno);
     }
     if (::close(fd) != 0 && status == SaveStatus::saved) status = statusOfWriteError(errno);
     if (status == SaveStatus::saved && ::rename(temporary.c_str(), target.c_str()) != 0) {
         status = SaveStatus::replaceFailed;
     }
     if (status != SaveStatus::saved) ::unlink(temporary.c_str());
+    forgetTemporary();
     return status;
 }
 

@@ -10,7 +10,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -151,6 +153,13 @@ TEST_F(SystemTest, SaveReplacesTheWholeContentAndLeavesNothingElse) {
     EXPECT_EQ(read("source.bas"), "");
 }
 
+TEST_F(SystemTest, SaveNeverCreatesAFile) {
+    // The source may have gone since it was read: it is not made again.
+    EXPECT_EQ(saveFile(path("gone.bas"), {"new"}), SaveStatus::vanished);
+    EXPECT_EQ(saveFile(path("no-folder") + "/gone.bas", {"new"}), SaveStatus::vanished);
+    EXPECT_EQ(entries(), std::vector<std::string>{});
+}
+
 TEST_F(SystemTest, SaveRefusesFoldersAndReadOnlyFiles) {
     fs::create_directory(folder_ / "sub");
     EXPECT_EQ(saveFile(path("sub"), {"x"}), SaveStatus::notAFile);
@@ -184,6 +193,35 @@ TEST_F(SystemTest, SaveKeepsPermissionBitsAndFollowsLinks) {
     ASSERT_EQ(::stat(path("target.bas").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_EQ(entries(), (std::vector<std::string>{"links", "target.bas"}));
+}
+
+// In a folder of their own, a user could put aside any file by renaming over
+// it; a file that is not theirs to write stays as it is, with its owner.
+TEST_F(SystemTest, SaveRefusesAFileTheUserMayNotWrite) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to give the file and the folder to different users";
+    const uid_t nobody = 65534;
+    fs::create_directory(folder_ / "shared");
+    ASSERT_EQ(::chown(path("shared").c_str(), nobody, nobody), 0);
+    ASSERT_EQ(::chmod(folder_.c_str(), 0755), 0);
+    write("shared/source.bas", "keep");
+    ASSERT_EQ(::chmod(path("shared/source.bas").c_str(), 0644), 0);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) ::_exit(100);
+        ::_exit(static_cast<int>(saveFile(path("shared/source.bas"), {"changed"})));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_NE(WEXITSTATUS(status), 100) << "could not become user " << nobody;
+    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(SaveStatus::readOnly));
+    EXPECT_EQ(read("shared/source.bas"), "keep");
+    struct stat info;
+    ASSERT_EQ(::stat(path("shared/source.bas").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(fs::directory_iterator(folder_ / "shared")->path().filename(), "source.bas");
 }
 
 TEST_F(SystemTest, SaveInAFolderWithoutRoomForATemporaryFileKeepsTheFile) {

@@ -79,19 +79,38 @@ bool isSharingTrouble(DWORD error) {
 
 // Puts the finished temporary file in place of target in one step. A virus
 // scanner or indexer that briefly holds the file open makes this fail for a
-// moment, so it is retried for about a second.
-bool replaceWith(const std::string& target, const std::string& temporary) {
+// moment, so it is retried for about a second. ReplaceFileA may fail after
+// it has removed the file (it then still holds the new bytes under the
+// temporary name); moving the temporary file over then puts it in place.
+SaveStatus replaceWith(const std::string& target, const std::string& temporary) {
     for (int attempt = 0;; ++attempt) {
         if (ReplaceFileA(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                          nullptr)) {
-            return true;
+            return SaveStatus::saved;
         }
+        const DWORD replaceError = GetLastError();
         if (MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return true;
+            return SaveStatus::saved;
         }
-        if (attempt >= 20 || !isSharingTrouble(GetLastError())) return false;
+        const DWORD moveError = GetLastError();
+        if (attempt >= 20 || !(isSharingTrouble(replaceError) || isSharingTrouble(moveError))) {
+            // The temporary file is then the only copy left, and stays.
+            return GetFileAttributesA(target.c_str()) == INVALID_FILE_ATTRIBUTES ? SaveStatus::keptAside
+                                                                                 : SaveStatus::replaceFailed;
+        }
         SleepEx(50, TRUE);
     }
+}
+
+// The temporary file of a save under way, for a console break (Ctrl+C, the
+// window closed) to remove before the program ends. The handler runs in a
+// thread of its own; the file is opened for sharing its deletion.
+const char* volatile pendingTemporary = nullptr;
+
+BOOL WINAPI removeTemporaryOnBreak(DWORD) {
+    const char* temporary = pendingTemporary;
+    if (temporary != nullptr) DeleteFileA(temporary);
+    return FALSE;  // the program then ends as it would have
 }
 
 }  // namespace
@@ -217,9 +236,15 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
     const bool isLink = linkAttributes != INVALID_FILE_ATTRIBUTES && (linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
     const std::string target = isLink ? followLinks(path) : path;
     const DWORD attributes = GetFileAttributesA(target.c_str());
-    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return SaveStatus::notAFile;
-    if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) return SaveStatus::readOnly;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // A save only ever replaces the source; one that has gone since it
+        // was read is not made again.
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? SaveStatus::vanished
+                                                                              : SaveStatus::replaceFailed;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return SaveStatus::notAFile;
+    if (attributes & FILE_ATTRIBUTE_READONLY) return SaveStatus::readOnly;
 
     const std::size_t separator = target.find_last_of("\\/");
     const std::string folder = separator == std::string::npos ? std::string() : target.substr(0, separator + 1);
@@ -230,7 +255,7 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
         std::snprintf(name, sizeof name, ".vorrel-%lu-%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
                       static_cast<unsigned long>(GetTickCount()), attempt);
         temporary = folder + name;
-        file = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+        file = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
     }
@@ -238,14 +263,17 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
         return statusOfWriteError(GetLastError()) == SaveStatus::diskFull ? SaveStatus::diskFull
                                                                           : SaveStatus::cannotCreateTemporary;
     }
+    pendingTemporary = temporary.c_str();
+    SetConsoleCtrlHandler(removeTemporaryOnBreak, TRUE);
     SaveStatus status = writePieces(file, pieces);
+    // On the disk before the replace: after a crash the file then holds its
+    // old bytes or its new ones, never a file not written out yet.
+    if (status == SaveStatus::saved && !FlushFileBuffers(file)) status = statusOfWriteError(GetLastError());
     if (!CloseHandle(file) && status == SaveStatus::saved) status = SaveStatus::writeFailed;
-    if (status == SaveStatus::saved) {
-        const bool replaced = exists ? replaceWith(target, temporary)
-                                     : MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-        if (!replaced) status = SaveStatus::replaceFailed;
-    }
-    if (status != SaveStatus::saved) DeleteFileA(temporary.c_str());
+    if (status == SaveStatus::saved) status = replaceWith(target, temporary);
+    if (status != SaveStatus::saved && status != SaveStatus::keptAside) DeleteFileA(temporary.c_str());
+    SetConsoleCtrlHandler(removeTemporaryOnBreak, FALSE);
+    pendingTemporary = nullptr;
     return status;
 }
 

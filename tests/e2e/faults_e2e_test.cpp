@@ -545,6 +545,31 @@ protected:
         return Watched::ended;
     }
 
+    // Reads the folder's events until a file of a save's own (".vorrel-...")
+    // is created; false when the tool ended first.
+    static bool awaitTemporary(int watch, pid_t child) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        alignas(inotify_event) char buffer[4096];
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd fd = {watch, POLLIN, 0};
+            if (::poll(&fd, 1, 20) > 0) {
+                const ssize_t got = ::read(watch, buffer, sizeof buffer);
+                for (ssize_t at = 0; at < got;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                    if (event->len != 0 && std::strncmp(event->name, ".vorrel-", 8) == 0) return true;
+                }
+            }
+            siginfo_t info;
+            info.si_pid = 0;
+            if (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                info.si_pid != 0) {
+                return false;
+            }
+        }
+        return false;
+    }
+
     std::vector<std::string> listing(const fs::path& folder) const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(root / folder)) names.push_back(entry.path().filename());
@@ -609,6 +634,94 @@ TEST_F(BetweenSaves, AFolderLockedDuringThePauseKeepsTheFirstSavesBytes) {
     EXPECT_EQ(readFile("case/prog.bas"), recased);
     EXPECT_EQ(listing("case"), std::vector<std::string>{"prog.bas"});
     locked.reset();
+}
+
+// ---- the source goes while the tool scans it ----------------------------------
+// A watch on the folder sees the tool close the source after reading it; the
+// test stops the tool there and removes the file.
+
+class RemovedDuringScan : public BetweenSaves {};
+
+TEST_F(RemovedDuringScan, TheSourceIsNotCreatedAgain) {
+    bool removed = false;
+    writeFile("case/prog.bas", source);
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0) << errorText("inotify_init1");
+    ASSERT_GE(::inotify_add_watch(watch, (root / "case").c_str(), IN_CLOSE_NOWRITE), 0) << errorText("inotify_add_watch");
+    RunOptions options;
+    options.cwd = "case";
+    options.whileRunning = [&](pid_t child) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        alignas(inotify_event) char buffer[4096];
+        while (!removed && std::chrono::steady_clock::now() < deadline) {
+            pollfd fd = {watch, POLLIN, 0};
+            if (::poll(&fd, 1, 20) <= 0) continue;
+            const ssize_t got = ::read(watch, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < got && !removed;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->len == 0 || std::strcmp(event->name, "prog.bas") != 0) continue;
+                ::kill(child, SIGSTOP);
+                siginfo_t info;
+                ::waitid(P_PID, static_cast<id_t>(child), &info, WSTOPPED);
+                fs::remove(root / "case/prog.bas");
+                removed = true;
+                ::kill(child, SIGCONT);
+            }
+        }
+    };
+    const Result result = runWith(tool, {"prog.bas"}, options);
+    ::close(watch);
+    ASSERT_TRUE(removed) << "the tool was never seen reading the source";
+    EXPECT_EQ(result.out, saveTrouble("prog.bas", "the file is no longer there"));
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(listing("case"), std::vector<std::string>{});
+}
+
+// ---- a signal ends the tool during a save --------------------------------------
+// A watch on the folder sees the temporary file of the first save appear; the
+// test stops the tool there, sends the signal and lets it go on.
+
+class SignalDuringSave : public BetweenSaves {};
+
+TEST_F(SignalDuringSave, RemovesTheTemporaryFileAndLeavesTheSourceAsItWas) {
+    if (testingWindowsBuild()) GTEST_SKIP() << "wine turns no signal into a console break for a program without a console";
+    // Large enough that the save takes a while after its file appears.
+    std::string big = source;
+    while (big.size() < (48u << 20)) big += "PRINT \"a line of the program that stays as it is\"\r\n";
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        bool stoppedWithTemporary = false;
+        Result result;
+        for (int attempt = 0; attempt < 3 && !stoppedWithTemporary; ++attempt) {
+            fs::remove_all(root / "case");
+            writeFile("case/prog.bas", big);
+            const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+            ASSERT_GE(watch, 0) << errorText("inotify_init1");
+            ASSERT_GE(::inotify_add_watch(watch, (root / "case").c_str(), IN_CREATE), 0) << errorText("inotify_add_watch");
+            RunOptions options;
+            options.cwd = "case";
+            options.whileRunning = [&](pid_t child) {
+                if (!awaitTemporary(watch, child)) return;
+                ::kill(child, SIGSTOP);
+                siginfo_t info;
+                ::waitid(P_PID, static_cast<id_t>(child), &info, WSTOPPED);
+                const std::vector<std::string> names = listing("case");
+                stoppedWithTemporary = std::any_of(names.begin(), names.end(),
+                                                   [](const std::string& name) { return name.rfind(".vorrel-", 0) == 0; });
+                ::kill(child, signal);
+                ::kill(child, SIGCONT);
+            };
+            result = runWith(tool, {"prog.bas"}, options);
+            ::close(watch);
+        }
+        ASSERT_TRUE(stoppedWithTemporary) << "the tool was never stopped while its temporary file existed";
+        EXPECT_EQ(result.out, banner());
+        EXPECT_EQ(result.exitCode, 128 + signal);
+        EXPECT_EQ(listing("case"), std::vector<std::string>{"prog.bas"});
+        EXPECT_TRUE(readFile("case/prog.bas") == big) << "the source changed";
+    }
 }
 
 }  // namespace
