@@ -37,6 +37,7 @@ bool saveWhole(const std::string& path, const std::string& text) {
         ok = put > 0;
         if (ok) done += static_cast<std::size_t>(put);
     }
+    ok = ok && ::fsync(fd) == 0;  // as the tool does before it renames
     ok = ::close(fd) == 0 && ok;
     ok = ok && std::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(temporary.c_str());

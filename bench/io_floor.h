@@ -6,9 +6,9 @@
 
 namespace vorrel_bench {
 
-/// Reads the file, saves the same bytes through a temporary file and a
-/// rename, waits the tool's 0.1 s, reads it again and saves it once more
-/// with one line put in front. Returns a process exit code.
+/// Reads the file, saves the same bytes through a temporary file (flushed
+/// to the disk) and a rename, waits the tool's 0.1 s, reads it again and
+/// saves it once more with one line put in front. Returns an exit code.
 int ioFloor(const std::string& path);
 
 }  // namespace vorrel_bench

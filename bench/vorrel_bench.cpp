@@ -612,8 +612,8 @@ int run(const Options& options) {
            << "units:    1 MiB = 1,048,576 bytes; net s = median - " << pauseSeconds
            << " s, the pause vorrel makes between its two saves;\n"
            << "          cpu s = median user + system CPU time of vorrel; net/cp = net s / cp s;\n"
-           << "          files s = the file work of a run alone (read, save through a temporary file, the pause,\n"
-           << "          read, save again: vorrel_bench --io-floor); net/files = net s / (files s - the pause)\n"
+           << "          files s = the file work of a run alone (read, save through a temporary file flushed to disk,\n"
+           << "          the pause, read, save again: vorrel_bench --io-floor); net/files = net s / (files s - the pause)\n"
            << "          peak = ru_maxrss (largest of the rounds); limit = 4 x input + 64 MiB\n"
            << "\n";
 
