@@ -486,9 +486,7 @@ protected:
             options.whileRunning = [&](pid_t child) {
                 watched = awaitFirstSave(watch, child);
                 if (watched != Watched::firstSaveOver) return;
-                ::kill(child, SIGSTOP);
-                siginfo_t info;
-                ::waitid(P_PID, static_cast<id_t>(child), &info, WSTOPPED);
+                stop(child);
                 // Still the first save's bytes: the tool has not saved again.
                 if (readFile("case/prog.bas") == recased) {
                     change();
@@ -508,66 +506,76 @@ protected:
         return {};
     }
 
+    struct WatchEvent {
+        std::string name;
+        std::uint32_t mask;
+    };
+
+    // The events of the folder watch that come within 20 ms; ended is set
+    // once the child has exited (it stays a zombie for the test to collect).
+    static std::vector<WatchEvent> pollEvents(int watch, pid_t child, bool& ended) {
+        std::vector<WatchEvent> events;
+        alignas(inotify_event) char buffer[4096];
+        pollfd fd = {watch, POLLIN, 0};
+        if (::poll(&fd, 1, 20) > 0) {
+            const ssize_t got = ::read(watch, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->len != 0) events.push_back({event->name, event->mask});
+            }
+        }
+        siginfo_t info;
+        info.si_pid = 0;
+        ended = ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
+        return events;
+    }
+
+    static std::chrono::steady_clock::time_point inAMinute() {
+        return std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    }
+
     // Reads the folder's events until the first save is over: prog.bas
     // renamed into place and, under wine, whose ReplaceFileA closes its
     // handle on the new file after the rename, that handle closed too. An
     // open of prog.bas before then is the reload: the pause was missed.
     static Watched awaitFirstSave(int watch, pid_t child) {
         const bool awaitClose = testingWindowsBuild();
-        bool renamed = false;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        alignas(inotify_event) char buffer[4096];
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd fd = {watch, POLLIN, 0};
-            if (::poll(&fd, 1, 20) > 0) {
-                const ssize_t got = ::read(watch, buffer, sizeof buffer);
-                for (ssize_t at = 0; at < got;) {
-                    const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                    if (event->len == 0 || std::strcmp(event->name, "prog.bas") != 0) continue;
-                    if (!renamed) {
-                        renamed = (event->mask & IN_MOVED_TO) != 0;
-                        if (renamed && !awaitClose) return Watched::firstSaveOver;
-                    } else if (event->mask & IN_OPEN) {
-                        return Watched::missed;
-                    } else if (event->mask & IN_CLOSE) {
-                        return Watched::firstSaveOver;
-                    }
+        bool renamed = false, ended = false;
+        for (const auto deadline = inAMinute(); std::chrono::steady_clock::now() < deadline;) {
+            for (const WatchEvent& event : pollEvents(watch, child, ended)) {
+                if (event.name != "prog.bas") continue;
+                if (!renamed) {
+                    renamed = (event.mask & IN_MOVED_TO) != 0;
+                    if (renamed && !awaitClose) return Watched::firstSaveOver;
+                } else if (event.mask & IN_OPEN) {
+                    return Watched::missed;
+                } else if (event.mask & IN_CLOSE) {
+                    return Watched::firstSaveOver;
                 }
             }
-            siginfo_t info;
-            info.si_pid = 0;
-            if (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                info.si_pid != 0) {
-                return renamed ? Watched::missed : Watched::ended;
-            }
+            if (ended) return renamed ? Watched::missed : Watched::ended;
         }
         return Watched::ended;
     }
 
-    // Reads the folder's events until a file of a save's own (".vorrel-...")
-    // is created; false when the tool ended first.
-    static bool awaitTemporary(int watch, pid_t child) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        alignas(inotify_event) char buffer[4096];
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd fd = {watch, POLLIN, 0};
-            if (::poll(&fd, 1, 20) > 0) {
-                const ssize_t got = ::read(watch, buffer, sizeof buffer);
-                for (ssize_t at = 0; at < got;) {
-                    const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                    if (event->len != 0 && std::strncmp(event->name, ".vorrel-", 8) == 0) return true;
-                }
-            }
-            siginfo_t info;
-            info.si_pid = 0;
-            if (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                info.si_pid != 0) {
-                return false;
+    // Reads the folder's events until a file whose name starts with prefix
+    // is among them; false when the tool ended first.
+    static bool awaitFile(int watch, pid_t child, const std::string& prefix) {
+        bool ended = false;
+        for (const auto deadline = inAMinute(); std::chrono::steady_clock::now() < deadline && !ended;) {
+            for (const WatchEvent& event : pollEvents(watch, child, ended)) {
+                if (event.name.compare(0, prefix.size(), prefix) == 0) return true;
             }
         }
         return false;
+    }
+
+    // Stops the child and waits until it has stopped.
+    static void stop(pid_t child) {
+        ::kill(child, SIGSTOP);
+        siginfo_t info;
+        ::waitid(P_PID, static_cast<id_t>(child), &info, WSTOPPED);
     }
 
     std::vector<std::string> listing(const fs::path& folder) const {
@@ -651,24 +659,11 @@ TEST_F(RemovedDuringScan, TheSourceIsNotCreatedAgain) {
     RunOptions options;
     options.cwd = "case";
     options.whileRunning = [&](pid_t child) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        alignas(inotify_event) char buffer[4096];
-        while (!removed && std::chrono::steady_clock::now() < deadline) {
-            pollfd fd = {watch, POLLIN, 0};
-            if (::poll(&fd, 1, 20) <= 0) continue;
-            const ssize_t got = ::read(watch, buffer, sizeof buffer);
-            for (ssize_t at = 0; at < got && !removed;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                if (event->len == 0 || std::strcmp(event->name, "prog.bas") != 0) continue;
-                ::kill(child, SIGSTOP);
-                siginfo_t info;
-                ::waitid(P_PID, static_cast<id_t>(child), &info, WSTOPPED);
-                fs::remove(root / "case/prog.bas");
-                removed = true;
-                ::kill(child, SIGCONT);
-            }
-        }
+        if (!awaitFile(watch, child, "prog.bas")) return;
+        stop(child);
+        fs::remove(root / "case/prog.bas");
+        removed = true;
+        ::kill(child, SIGCONT);
     };
     const Result result = runWith(tool, {"prog.bas"}, options);
     ::close(watch);
@@ -703,10 +698,8 @@ TEST_F(SignalDuringSave, RemovesTheTemporaryFileAndLeavesTheSourceAsItWas) {
             RunOptions options;
             options.cwd = "case";
             options.whileRunning = [&](pid_t child) {
-                if (!awaitTemporary(watch, child)) return;
-                ::kill(child, SIGSTOP);
-                siginfo_t info;
-                ::waitid(P_PID, static_cast<id_t>(child), &info, WSTOPPED);
+                if (!awaitFile(watch, child, ".vorrel-")) return;
+                stop(child);
                 const std::vector<std::string> names = listing("case");
                 stoppedWithTemporary = std::any_of(names.begin(), names.end(),
                                                    [](const std::string& name) { return name.rfind(".vorrel-", 0) == 0; });
