@@ -520,14 +520,7 @@ void markObservedBytes(Engine& engine) {
 
     // Stretches by the 64-byte blocks they reach, to find those an occurrence covers.
     const std::size_t blocks = engine.observedMask.size();
-    // Each entry carries its stretch's bounds: the stretches themselves lie
-    // in no useful order, and reading them here would miss the cache.
-    struct BlockEntry {
-        std::uint64_t start, end;
-        std::uint32_t id;
-    };
-    std::vector<std::uint32_t> blockBegin(blocks + 1, 0);
-    std::vector<BlockEntry> byBlock;
+    std::vector<std::uint32_t> blockBegin(blocks + 1, 0), byBlock;
     for (const Stretch& stretch : engine.stretches) {
         for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
             ++blockBegin[b + 1];
@@ -540,7 +533,7 @@ void markObservedBytes(Engine& engine) {
         for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
             const Stretch& stretch = engine.stretches[id];
             for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
-                byBlock[fill[b]++] = {stretch.start, stretch.end, id};
+                byBlock[fill[b]++] = id;
             }
         }
     }
@@ -556,10 +549,10 @@ void markObservedBytes(Engine& engine) {
             pattern.observed.push_back(i);
             for (std::uint64_t b = from >> 6; b <= (to - 1) >> 6; ++b) {
                 for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
-                    const BlockEntry& stretch = byBlock[e];
+                    const Stretch& stretch = engine.stretches[byBlock[e]];
                     if (stretch.start >= to || stretch.end <= from) continue;
                     if ((std::max(stretch.start, from) >> 6) != b) continue;  // counted in its first shared block
-                    pairs.push_back({stretch.id, {id, i}});
+                    pairs.push_back({byBlock[e], {id, i}});
                 }
             }
         }
@@ -603,7 +596,7 @@ void markObservedBytes(Engine& engine) {
         }
         for (std::uint64_t b = stretch.start >> 6; b <= (stretch.end - 1) >> 6; ++b) {
             for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
-                const Stretch& other = engine.stretches[byBlock[e].id];
+                const Stretch& other = engine.stretches[byBlock[e]];
                 if (other.owner == none || other.owner == reachedPattern) continue;
                 if (other.start >= stretch.end || other.end <= stretch.start) continue;
                 if ((std::max(other.start, stretch.start) >> 6) != b) continue;

@@ -288,7 +288,10 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
         ::fchmod(fd, original.st_mode & 07777);
         // On the disk before the rename: after a crash the file then holds
         // its old bytes or its new ones, never a file not written out yet.
-        if (::fsync(fd) != 0) status = statusOfWriteError(errno);
+        // A file system that cannot flush at all says so, and is no failure.
+        if (::fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+            status = statusOfWriteError(errno);
+        }
     }
     if (::close(fd) != 0 && status == SaveStatus::saved) status = statusOfWriteError(errno);
     if (status == SaveStatus::saved && ::rename(temporary.c_str(), target.c_str()) != 0) {
