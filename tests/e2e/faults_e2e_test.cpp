@@ -473,12 +473,7 @@ protected:
         for (int attempt = 0; attempt < 5; ++attempt) {
             fs::remove_all(root / "case");
             writeFile("case/prog.bas", source);
-            const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-            if (watch < 0) throw std::runtime_error(errorText("inotify_init1"));
-            if (::inotify_add_watch(watch, (root / "case").c_str(), IN_MOVED_TO | IN_OPEN | IN_CLOSE) < 0) {
-                ::close(watch);
-                throw std::runtime_error(errorText("inotify_add_watch"));
-            }
+            const int watch = watchCase(IN_MOVED_TO | IN_OPEN | IN_CLOSE);
             Watched watched = Watched::ended;
             bool changed = false;
             RunOptions options;
@@ -504,6 +499,17 @@ protected:
         }
         ADD_FAILURE() << "the tool could not be stopped during its pause in five attempts";
         return {};
+    }
+
+    // A watch on the events of the folder root/case.
+    int watchCase(std::uint32_t events) const {
+        const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (watch < 0) throw std::runtime_error(errorText("inotify_init1"));
+        if (::inotify_add_watch(watch, (root / "case").c_str(), events) < 0) {
+            ::close(watch);
+            throw std::runtime_error(errorText("inotify_add_watch"));
+        }
+        return watch;
     }
 
     struct WatchEvent {
@@ -660,10 +666,7 @@ TEST_F(RemovedDuringScan, TheSourceIsNotCreatedAgain) {
     for (int attempt = 0; attempt < 3 && !removed; ++attempt) {
         fs::remove_all(root / "case");
         writeFile("case/prog.bas", big);
-        const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-        ASSERT_GE(watch, 0) << errorText("inotify_init1");
-        ASSERT_GE(::inotify_add_watch(watch, (root / "case").c_str(), IN_CLOSE_NOWRITE | IN_CREATE), 0)
-            << errorText("inotify_add_watch");
+        const int watch = watchCase(IN_CLOSE_NOWRITE | IN_CREATE);
         RunOptions options;
         options.cwd = "case";
         options.whileRunning = [&](pid_t child) {
@@ -703,9 +706,7 @@ TEST_F(SignalDuringSave, RemovesTheTemporaryFileAndLeavesTheSourceAsItWas) {
         for (int attempt = 0; attempt < 3 && !stoppedWithTemporary; ++attempt) {
             fs::remove_all(root / "case");
             writeFile("case/prog.bas", big);
-            const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-            ASSERT_GE(watch, 0) << errorText("inotify_init1");
-            ASSERT_GE(::inotify_add_watch(watch, (root / "case").c_str(), IN_CREATE), 0) << errorText("inotify_add_watch");
+            const int watch = watchCase(IN_CREATE);
             RunOptions options;
             options.cwd = "case";
             options.whileRunning = [&](pid_t child) {
