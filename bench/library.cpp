@@ -51,6 +51,16 @@ struct NameIndex {
     }
 };
 
+// A module spelled so, object or not, without members yet.
+Module namedModule(const std::string& spelled, const std::string& upper, bool object) {
+    Module module;
+    module.fileName = (object ? "O_" : "") + spelled + ".inc";
+    module.spelled = spelled;
+    module.upper = upper;
+    module.object = object;
+    return module;
+}
+
 std::vector<std::uint32_t> drawMembers(Rng& rng, std::size_t vocabulary) {
     // Half from the common head of the list, half from anywhere: libraries
     // share their members the way real ones share Count, Add and Clear.
@@ -96,11 +106,7 @@ Library makeLibrary(int moduleCount, std::uint64_t seed) {
         const std::string upper = upperCase(spelled);
         if (typePrefixes.count(upper) != 0 || objectNames.clashes(upper, false)) continue;
         objectNames.add(upper, false);
-        Module module;
-        module.fileName = "O_" + spelled + ".inc";
-        module.spelled = spelled;
-        module.upper = upper;
-        module.object = true;
+        Module module = namedModule(spelled, upper, true);
         module.members = drawMembers(rng, library.members.size());
         objects.push_back(std::move(module));
     }
@@ -129,11 +135,7 @@ Library makeLibrary(int moduleCount, std::uint64_t seed) {
             continue;
         }
         ordinaryNames.add(upper, true);
-        Module module;
-        module.fileName = spelled + ".inc";
-        module.spelled = spelled;
-        module.upper = upper;
-        ordinary.push_back(std::move(module));
+        ordinary.push_back(namedModule(spelled, upper, false));
     }
 
     // Interleave the two kinds so the folder listing mixes them like a real one.
@@ -225,11 +227,7 @@ Library makeLongNameLibrary(std::uint64_t seed) {
         const std::string upper = upperCase(spelled);
         if (names.clashes(upper, true) || memberNames.clashes(upper, true)) continue;
         names.add(upper, true);
-        Module module;
-        module.fileName = spelled + ".inc";
-        module.spelled = spelled;
-        module.upper = upper;
-        ordinary.push_back(std::move(module));
+        ordinary.push_back(namedModule(spelled, upper, false));
     }
     NameIndex objectNames;
     std::vector<Module> objects;
@@ -239,11 +237,7 @@ Library makeLongNameLibrary(std::uint64_t seed) {
         const std::string upper = upperCase(spelled);
         if (objectNames.clashes(upper, false)) continue;
         objectNames.add(upper, false);
-        Module module;
-        module.fileName = "O_" + spelled + ".inc";
-        module.spelled = spelled;
-        module.upper = upper;
-        module.object = true;
+        Module module = namedModule(spelled, upper, true);
         while (module.members.size() < 20) {
             const std::uint32_t pick = rng.below(static_cast<std::uint32_t>(library.members.size()));
             if (std::find(module.members.begin(), module.members.end(), pick) == module.members.end()) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <csignal>
 #include <ctime>
+#include <iterator>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -74,7 +75,7 @@ SaveStatus statusOfWriteError(int error) {
 // to remove: only async-signal-safe calls may be made from the handler.
 const char* volatile pendingTemporary = nullptr;
 constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-struct sigaction previousActions[sizeof endingSignals / sizeof endingSignals[0]];
+struct sigaction previousActions[std::size(endingSignals)];
 
 extern "C" void removeTemporaryAndEnd(int signal) {
     const char* temporary = pendingTemporary;
@@ -101,7 +102,7 @@ int createTemporary(std::string& temporary) {
     const int error = errno;
     if (fd >= 0) {
         pendingTemporary = temporary.c_str();
-        for (std::size_t i = 0; i < sizeof endingSignals / sizeof endingSignals[0]; ++i) {
+        for (std::size_t i = 0; i < std::size(endingSignals); ++i) {
             ::sigaction(endingSignals[i], nullptr, &previousActions[i]);
             if (previousActions[i].sa_handler == SIG_IGN) continue;
             struct sigaction action{};
@@ -121,7 +122,7 @@ void forgetTemporary() {
     const sigset_t ending = endingSignalSet();
     sigset_t before;
     ::sigprocmask(SIG_BLOCK, &ending, &before);
-    for (std::size_t i = 0; i < sizeof endingSignals / sizeof endingSignals[0]; ++i) {
+    for (std::size_t i = 0; i < std::size(endingSignals); ++i) {
         if (previousActions[i].sa_handler != SIG_IGN) ::sigaction(endingSignals[i], &previousActions[i], nullptr);
     }
     pendingTemporary = nullptr;
