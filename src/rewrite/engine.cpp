@@ -100,7 +100,7 @@ struct ExactWalk {
 };
 
 // A stretch of observed bytes, and where its list of covering occurrences
-// (pattern, occurrence) begins in Engine::cover.
+// (pattern, where the occurrence ends) begins in Engine::cover.
 struct Stretch {
     std::uint64_t start, end;
     std::uint32_t owner = none;  // the pattern written here at once, if any
@@ -120,6 +120,7 @@ struct Reach {
 
 struct Engine {
     ToolState* tool = nullptr;
+    ScanLimits limits;
     std::string* text = nullptr;
     std::vector<Pattern> patterns;
     std::unordered_map<std::string, std::uint32_t> patternIds;
@@ -127,7 +128,7 @@ struct Engine {
     std::vector<Module> modules;
     std::vector<Declaration> declarations;
     std::vector<Stretch> stretches;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> cover;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> cover;  // (writer, end of its occurrence from the stretch start)
     std::vector<std::vector<Reach>> reaches;  // per writing pattern
     std::vector<std::uint64_t> observedMask;
     std::vector<std::uint64_t> blockMask;  // per 64-byte block: whether it holds an observed byte
@@ -135,6 +136,8 @@ struct Engine {
     std::vector<std::uint64_t> writtenAt;  // per observed byte: time of its last immediate write
     std::uint64_t clock = 0;
     std::uint64_t changes = 0;             // immediate writes that changed bytes
+    std::uint64_t work = 0;                // bytes and stretches read so far, a measure of replay cost
+    std::uint64_t deferredVolume = 0;      // bytes the deferred rewrites cover, a measure of settling cost
     std::vector<ExactWalk*> active;
     std::uint32_t lastModule = none;
     std::string current;                   // scratch for reads
@@ -154,7 +157,16 @@ std::uint8_t foldByte(char c) {
     return (b >= 'a' && b <= 'z') ? static_cast<std::uint8_t>(b - 32) : b;
 }
 
+// Spellings of up to eight bytes are filed under the bytes themselves, so
+// that equal keys mean equal spellings; longer ones under a hash.
+constexpr std::size_t packedSpelling = 8;
+
 std::uint64_t spellingHash(const char* at, std::size_t length) {
+    if (length <= packedSpelling) {
+        std::uint64_t packed = 0;
+        std::memcpy(&packed, at, length);
+        return packed;
+    }
     std::uint64_t hash = 1469598103934665603ull;
     for (std::size_t i = 0; i < length; ++i) hash = (hash ^ static_cast<std::uint8_t>(at[i])) * 1099511628211ull;
     return hash;
@@ -480,6 +492,34 @@ std::uint32_t addStretch(Engine& engine, std::uint64_t start, std::uint64_t end,
     return static_cast<std::uint32_t>(engine.stretches.size() - 1);
 }
 
+// Pairs every observed occurrence of a deferred pattern with the stretches
+// it covers: counted into each stretch's coverEnd, or, with fill, written
+// at coverEnd into Engine::cover.
+void coverPairs(Engine& engine, const std::vector<std::uint32_t>& blockBegin, const std::vector<std::uint32_t>& byBlock,
+                bool fill) {
+    for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
+        const Pattern& pattern = engine.patterns[id];
+        const std::uint64_t length = pattern.upper.size();
+        for (const std::uint32_t i : pattern.observed) {
+            const std::uint64_t from = pattern.hits[i], to = from + length;
+            for (std::uint64_t b = from >> 6; b <= (to - 1) >> 6; ++b) {
+                for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
+                    Stretch& stretch = engine.stretches[byBlock[e]];
+                    if (stretch.start >= to) break;
+                    if (stretch.end <= from) continue;
+                    if ((std::max(stretch.start, from) >> 6) != b) continue;  // counted in its first shared block
+                    if (fill) {
+                        engine.cover[stretch.coverEnd++] = {id, static_cast<std::uint32_t>(to - stretch.start)};
+                    } else {
+                        fitsIndex(to - stretch.start);
+                        fitsIndex(++stretch.coverEnd);
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Marks the stretches read during the replay, and lists for each the
 // occurrences of deferred patterns that cover it.
 void markObservedBytes(Engine& engine) {
@@ -537,38 +577,35 @@ void markObservedBytes(Engine& engine) {
             }
         }
     }
-    std::vector<std::pair<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>>> pairs;  // stretch, (pattern, occurrence)
-    for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
-        Pattern& pattern = engine.patterns[id];
+    // In start order within each block, so that a search for the stretches
+    // an occurrence covers stops at the first one starting after it.
+    for (std::size_t b = 0; b < blocks; ++b) {
+        if (blockBegin[b + 1] - blockBegin[b] < 2) continue;
+        std::sort(byBlock.begin() + blockBegin[b], byBlock.begin() + blockBegin[b + 1],
+                  [&](std::uint32_t x, std::uint32_t y) { return engine.stretches[x].start < engine.stretches[y].start; });
+    }
+    // Two passes over the same pairs, counting and then filling, so that the
+    // list is grouped by stretch without holding the pairs twice: there can
+    // be many more of them than stretches.
+    for (Pattern& pattern : engine.patterns) {
         if (pattern.overlapping || !pattern.hasLetters) continue;
         const std::uint64_t length = pattern.upper.size();
         for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
             const std::uint64_t from = pattern.hits[i], to = from + length;
             if (!anyMarked(engine.blockMask, from >> 6, ((to - 1) >> 6) + 1)) continue;
-            if (!anyMarked(engine.observedMask, from, to)) continue;
-            pattern.observed.push_back(i);
-            for (std::uint64_t b = from >> 6; b <= (to - 1) >> 6; ++b) {
-                for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
-                    const Stretch& stretch = engine.stretches[byBlock[e]];
-                    if (stretch.start >= to || stretch.end <= from) continue;
-                    if ((std::max(stretch.start, from) >> 6) != b) continue;  // counted in its first shared block
-                    pairs.push_back({byBlock[e], {id, i}});
-                }
-            }
+            if (anyMarked(engine.observedMask, from, to)) pattern.observed.push_back(i);
         }
     }
-    // Grouped by stretch with a counting sort: there can be many more pairs
-    // than stretches.
-    fitsIndex(pairs.size());
-    for (const auto& pair : pairs) ++engine.stretches[pair.first].coverEnd;
-    std::uint32_t offset = 0;
+    std::uint64_t total = 0;
+    coverPairs(engine, blockBegin, byBlock, false);
     for (Stretch& stretch : engine.stretches) {
-        stretch.coverBegin = offset;
-        offset += stretch.coverEnd;
-        stretch.coverEnd = stretch.coverBegin;
+        const std::uint64_t count = stretch.coverEnd;
+        stretch.coverBegin = stretch.coverEnd = static_cast<std::uint32_t>(total);
+        total += count;
+        fitsIndex(total);
     }
-    engine.cover.resize(pairs.size());
-    for (const auto& pair : pairs) engine.cover[engine.stretches[pair.first].coverEnd++] = pair.second;
+    engine.cover.resize(total);
+    coverPairs(engine, blockBegin, byBlock, true);
 
     // Which writers reach the occurrences of patterns replayed exactly: the
     // deferred ones through the lists above, the immediate ones (other such
@@ -585,22 +622,32 @@ void markObservedBytes(Engine& engine) {
         }
     };
     std::unordered_set<Reached, ReachedHash> reached;  // few distinct ones, however many overlaps
+    // The same few are met again and again: a small table of recent ones
+    // spares most look-ups in the set.
+    std::vector<Reached> recent(1024, Reached{none, {none, 0}});
+    auto note = [&reached, &recent](const Reached& r) {
+        Reached& slot = recent[ReachedHash()(r) & (recent.size() - 1)];
+        if (slot == r) return;
+        slot = r;
+        reached.insert(r);
+    };
     for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
         const Stretch& stretch = engine.stretches[id];
         if (stretch.owner == none || !engine.patterns[stretch.owner].overlapping) continue;
         const std::uint32_t reachedPattern = stretch.owner;
         const auto at = static_cast<std::int64_t>(stretch.start);
         for (std::uint32_t c = stretch.coverBegin; c < stretch.coverEnd; ++c) {
-            const auto [writer, occurrence] = engine.cover[c];
-            reached.insert({writer, {reachedPattern, static_cast<std::int64_t>(engine.patterns[writer].hits[occurrence]) - at}});
+            const auto [writer, end] = engine.cover[c];
+            const std::int64_t start = at + end - static_cast<std::int64_t>(engine.patterns[writer].upper.size());
+            note({writer, {reachedPattern, start - at}});
         }
         for (std::uint64_t b = stretch.start >> 6; b <= (stretch.end - 1) >> 6; ++b) {
             for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
                 const Stretch& other = engine.stretches[byBlock[e]];
-                if (other.owner == none || other.owner == reachedPattern) continue;
-                if (other.start >= stretch.end || other.end <= stretch.start) continue;
+                if (other.start >= stretch.end) break;
+                if (other.owner == none || other.owner == reachedPattern || other.end <= stretch.start) continue;
                 if ((std::max(other.start, stretch.start) >> 6) != b) continue;
-                reached.insert({other.owner, {reachedPattern, static_cast<std::int64_t>(other.start) - at}});
+                note({other.owner, {reachedPattern, static_cast<std::int64_t>(other.start) - at}});
             }
         }
     }
@@ -620,6 +667,7 @@ std::uint64_t rankOf(const Engine& engine, std::uint64_t at) {
 const std::string& readStretch(Engine& engine, std::uint32_t id) {
     const Stretch& stretch = engine.stretches[id];
     const std::uint64_t length = stretch.end - stretch.start;
+    engine.work += 32 + length + (stretch.coverEnd - stretch.coverBegin);
     engine.current.assign(*engine.text, stretch.start, length);
     if (stretch.coverBegin == stretch.coverEnd) return engine.current;
     engine.currentTime.resize(length);
@@ -628,14 +676,17 @@ const std::string& readStretch(Engine& engine, std::uint32_t id) {
     for (std::uint64_t k = 0; k < length; ++k) engine.currentTime[k] = engine.writtenAt[first + k];
     for (std::uint32_t c = stretch.coverBegin; c < stretch.coverEnd; ++c) {
         const Pattern& writer = engine.patterns[engine.cover[c].first];
-        if (writer.lastTime == 0) continue;
-        const std::uint64_t at = writer.hits[engine.cover[c].second];
-        const std::uint64_t from = std::max(at, stretch.start), to = std::min(at + writer.upper.size(), stretch.end);
-        for (std::uint64_t k = from; k < to; ++k) {
-            if (writer.lastTime > engine.currentTime[k - stretch.start]) {
-                engine.currentTime[k - stretch.start] = writer.lastTime;
-                engine.current[k - stretch.start] = writer.lastX[k - at];
-            }
+        const std::uint64_t time = writer.lastTime;
+        if (time == 0) continue;
+        // Offsets from the stretch's start; the occurrence may begin before it.
+        const std::int64_t end = engine.cover[c].second;
+        const std::int64_t at = end - static_cast<std::int64_t>(writer.upper.size());
+        const std::int64_t to = std::min<std::int64_t>(end, static_cast<std::int64_t>(length));
+        for (std::int64_t k = std::max<std::int64_t>(at, 0); k < to; ++k) {
+            // Without branches: which writer is later is as good as random.
+            const bool later = time > engine.currentTime[k];
+            engine.currentTime[k] = later ? time : engine.currentTime[k];
+            engine.current[k] = later ? writer.lastX[k - at] : engine.current[k];
         }
     }
     return engine.current;
@@ -742,13 +793,15 @@ void endWalk(Engine& engine) { engine.active.pop_back(); }
 
 // Replaces every occurrence whose bytes equal those at occurrence index,
 // left to right and never overlapping, as a text-wide replace would.
-void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index) {
+void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, std::vector<std::uint32_t>* written) {
     const Pattern& pattern = engine.patterns[walk.pattern];
     const std::uint64_t hash = walk.spelling[index];
     const std::string old = readStretch(engine, stretchOf(walk, index));
     std::vector<std::uint32_t> same;
+    const bool exactKey = pattern.upper.size() <= packedSpelling;
     for (const std::uint32_t other : walk.filed[hash]) {
-        if (walk.spelling[other] == hash && readStretch(engine, stretchOf(walk, other)) == old) same.push_back(other);
+        if (walk.spelling[other] != hash) continue;
+        if (exactKey || readStretch(engine, stretchOf(walk, other)) == old) same.push_back(other);
     }
     std::sort(same.begin(), same.end());
     same.erase(std::unique(same.begin(), same.end()), same.end());
@@ -756,6 +809,7 @@ void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index) {
     for (const std::uint32_t other : same) {
         if (pattern.hits[other] < free) continue;
         writeStretch(engine, stretchOf(walk, other), walk.x);
+        if (written != nullptr) written->push_back(other);
         free = pattern.hits[other] + pattern.upper.size();
     }
     std::vector<std::uint32_t>& bucket = walk.filed[hash];
@@ -764,9 +818,11 @@ void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index) {
     refile(walk, engine);
 }
 
-void visit(ExactWalk& walk, Engine& engine, std::uint32_t index) {
+// Puts occurrence index right as a text-wide replace of its spelling would;
+// written, if given, receives the occurrences that replace writes.
+void visit(ExactWalk& walk, Engine& engine, std::uint32_t index, std::vector<std::uint32_t>* written = nullptr) {
     refile(walk, engine);
-    if (readStretch(engine, stretchOf(walk, index)) != walk.x) replaceSpelling(walk, engine, index);
+    if (readStretch(engine, stretchOf(walk, index)) != walk.x) replaceSpelling(walk, engine, index, written);
 }
 
 // Replays the pattern spelling by spelling, unless its last such replay, to
@@ -803,6 +859,7 @@ void rewriteDeferred(Engine& engine, std::uint32_t id, std::string_view x, bool 
         if (pattern.checkedDiffers) engine.tool->sourceChanged = true;
     }
     noteWriter(engine, id, x);
+    if (pattern.lastTime == 0) engine.deferredVolume += pattern.hits.size() * pattern.upper.size();
     pattern.lastTime = ++engine.clock;
     if (copy) {
         pattern.ownX.assign(x.data(), x.size());
@@ -926,38 +983,15 @@ bool visitedOneByOne(const Engine& engine, const Line& line,
     return true;
 }
 
-void replayObjectLine(Engine& engine, const Line& line) {
-    Pattern& key = engine.patterns[line.pattern];
-    key.walkedClean = false;  // its occurrences are written below, as declarations
-    std::string scratch;
-    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reached = declarationsReached(engine, line);
-    if (visitedOneByOne(engine, line, reached)) {
-        for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
-            if (readStretch(engine, line.firstKeyStretch + i) != line.key) writeStretch(engine, line.firstKeyStretch + i, line.key);
-            normaliseMemberCase(engine, line, i, scratch);
-        }
-        return;
-    }
-    ExactWalk walk;
-    walk.reachedBy = std::move(reached);
-    beginWalk(walk, engine, line.pattern, line.firstKeyStretch, line.key);
-    for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
-        visit(walk, engine, i);
-        normaliseMemberCase(engine, line, i, scratch);
-    }
-    endWalk(engine);
-}
-
-// Applies every deferred rewrite's last spelling, oldest first; an observed
+// Applies every deferred rewrite's last spelling to text, oldest first; an observed
 // byte takes it only when it is later than the byte's last immediate write.
-void settleDeferred(Engine& engine) {
+void applyDeferred(const Engine& engine, char* text) {
     std::vector<std::uint32_t> order;
     for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
         if (engine.patterns[id].lastTime != 0) order.push_back(id);
     }
     std::sort(order.begin(), order.end(),
               [&](std::uint32_t a, std::uint32_t b) { return engine.patterns[a].lastTime < engine.patterns[b].lastTime; });
-    char* text = engine.text->data();
     for (const std::uint32_t id : order) {
         const Pattern& pattern = engine.patterns[id];
         const std::string_view x = pattern.lastX;
@@ -978,6 +1012,125 @@ void settleDeferred(Engine& engine) {
         }
     }
 }
+
+// Declarations whose whole step (the key put right, then the members)
+// leaves the text as it found it. From the same text, the key fix of a
+// spelling writes the same occurrences and the members are rewritten the
+// same way for the same declared name, so such a step, met again before
+// anything has changed, can be skipped: self-overlapping declarations tend
+// to settle into a text that every further declaration turns back to.
+// Comparing texts costs a settling of the whole text, so it is done only
+// while the steps replayed (and the ones skipped) have paid for it.
+struct StepMemo {
+    bool textKnown = false;
+    std::string text;     // the text as the last compared step left it
+    std::string scratch;
+    std::int64_t budget = 0;
+    std::unordered_map<std::string, std::vector<std::uint32_t>> fixes;  // spelling -> occurrences its fix writes
+    std::unordered_map<std::string, std::uint64_t> unchanged;           // spelling + declared name -> the step's cost
+};
+
+// Adds payback times work to the budget, saturating rather than overflowing.
+void earn(StepMemo& memo, std::int64_t payback, std::uint64_t work) {
+    constexpr std::int64_t most = std::int64_t(1) << 62;
+    if (payback <= 0) return;
+    const std::uint64_t room = static_cast<std::uint64_t>(most - std::min(memo.budget, most));
+    memo.budget = work >= room / static_cast<std::uint64_t>(payback)
+                      ? most
+                      : memo.budget + payback * static_cast<std::int64_t>(work);
+}
+
+void forgetSteps(StepMemo& memo) {
+    memo.textKnown = false;
+    memo.fixes.clear();
+    memo.unchanged.clear();
+}
+
+// Whether declaration i would leave the text as it is: its spelling and its
+// declared name after the key fix make a step known to do so.
+bool skipsUnchanged(Engine& engine, const Line& line, std::uint32_t i, StepMemo& memo) {
+    if (memo.unchanged.empty()) return false;
+    std::string step = readStretch(engine, line.firstKeyStretch + i);
+    const auto fix = memo.fixes.find(step);
+    if (fix == memo.fixes.end()) return false;
+    std::string declared;
+    if (line.module != none) {
+        const Stretch& name = engine.stretches[line.firstNameStretch + i];
+        declared = readStretch(engine, line.firstNameStretch + i);
+        const Occurrences& hits = engine.patterns[line.pattern].hits;
+        const std::uint64_t length = line.key.size();
+        for (auto it = std::lower_bound(hits.begin(), hits.end(), name.start >= length ? name.start - length + 1 : 0);
+             it != hits.end() && *it < name.end; ++it) {
+            const auto index = static_cast<std::uint32_t>(it - hits.begin());
+            if (!std::binary_search(fix->second.begin(), fix->second.end(), index)) continue;
+            for (std::uint64_t k = std::max(*it, name.start); k < std::min(*it + length, name.end); ++k) {
+                declared[k - name.start] = line.key[k - *it];
+            }
+        }
+    }
+    step += declared;
+    const auto known = memo.unchanged.find(step);
+    if (known == memo.unchanged.end()) return false;
+    earn(memo, engine.limits.comparePayback, known->second);
+    return true;
+}
+
+// After a declaration's step was replayed: whether it left the text as it
+// found it, when the work so far pays for finding out.
+void noteStep(Engine& engine, StepMemo& memo, std::string step, const std::string& declared,
+              std::vector<std::uint32_t>& fixed, std::uint64_t work) {
+    earn(memo, engine.limits.comparePayback, work);
+    const auto cost = static_cast<std::int64_t>(engine.text->size() + engine.deferredVolume);
+    if (memo.budget < cost) {
+        forgetSteps(memo);
+        return;
+    }
+    memo.budget -= cost;
+    memo.scratch.assign(*engine.text);
+    applyDeferred(engine, memo.scratch.data());
+    if (memo.textKnown && memo.scratch == memo.text) {
+        std::sort(fixed.begin(), fixed.end());
+        memo.fixes.emplace(step, std::move(fixed));
+        step += declared;
+        memo.unchanged.emplace(std::move(step), work);
+        return;
+    }
+    forgetSteps(memo);
+    memo.textKnown = true;
+    memo.text.swap(memo.scratch);
+}
+
+void replayObjectLine(Engine& engine, const Line& line) {
+    Pattern& key = engine.patterns[line.pattern];
+    key.walkedClean = false;  // its occurrences are written below, as declarations
+    std::string scratch;
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reached = declarationsReached(engine, line);
+    if (visitedOneByOne(engine, line, reached)) {
+        for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
+            if (readStretch(engine, line.firstKeyStretch + i) != line.key) writeStretch(engine, line.firstKeyStretch + i, line.key);
+            normaliseMemberCase(engine, line, i, scratch);
+        }
+        return;
+    }
+    ExactWalk walk;
+    walk.reachedBy = std::move(reached);
+    beginWalk(walk, engine, line.pattern, line.firstKeyStretch, line.key);
+    StepMemo memo;
+    std::vector<std::uint32_t> fixed;
+    for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
+        if (skipsUnchanged(engine, line, i, memo)) continue;
+        const std::uint64_t before = engine.work;
+        std::string spelling = readStretch(engine, line.firstKeyStretch + i);
+        fixed.clear();
+        visit(walk, engine, i, &fixed);
+        const std::string declared = line.module == none ? std::string() : readStretch(engine, line.firstNameStretch + i);
+        normaliseMemberCase(engine, line, i, scratch);
+        noteStep(engine, memo, std::move(spelling), declared, fixed, engine.work - before);
+    }
+    endWalk(engine);
+}
+
+void settleDeferred(Engine& engine) { applyDeferred(engine, engine.text->data()); }
 
 // ---- counting and collecting -----------------------------------------------
 
@@ -1005,8 +1158,11 @@ std::string_view declaredNameAt(std::string_view text, std::size_t offset) {
     return text.substr(start, offset - start);
 }
 
-void scanText(ToolState& tool, ModuleFiles& modules) {
+void scanText(ToolState& tool, ModuleFiles& modules) { scanText(tool, modules, ScanLimits()); }
+
+void scanText(ToolState& tool, ModuleFiles& modules, const ScanLimits& limits) {
     Engine engine;
+    engine.limits = limits;
     engine.tool = &tool;
     engine.text = &tool.sourceText;
     tool.sourceChanged = false;

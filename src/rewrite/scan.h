@@ -15,6 +15,13 @@ namespace vorrel {
 /// leaves the scan undone.
 LoadStatus scanSource(ToolState& tool);
 
+/// How hard the scan tries to skip object declarations that change nothing.
+struct ScanLimits {
+    /// Times the replay work that comparing whole texts, to find such
+    /// declarations, may cost; 0 never compares.
+    std::int64_t comparePayback = 8;
+};
+
 /// Scans tool.sourceText against tool.catalogueList: re-cases every use of
 /// every key and, after each object declaration, the uses of that object's
 /// members; counts used catalogue lines in tool.addedCount and collects their
@@ -22,6 +29,7 @@ LoadStatus scanSource(ToolState& tool);
 /// modules. Takes time that grows with the size of the source and of its
 /// matches, not with their product.
 void scanText(ToolState& tool, ModuleFiles& modules);
+void scanText(ToolState& tool, ModuleFiles& modules, const ScanLimits& limits);
 
 /// The bytes of text right before the 0-based offset, back to the nearest
 /// blank, LF or CR: the object name of a declaration " AS TYPE" at offset.

@@ -8,6 +8,8 @@
 #include <random>
 #include <string>
 
+#include "rewrite/scan.h"
+
 namespace vorrel::oracle {
 
 /// A catalogue, a source, the library folder prefix and the module files.
@@ -21,6 +23,11 @@ struct RewriteCase {
 /// A random case from the generator's state.
 RewriteCase randomCase(std::mt19937_64& random);
 
+/// A random case of object declarations that overlap one another, as in
+/// "DIM s as S as s as S", with members that overlap them: after a few such
+/// declarations the text tends to stop changing.
+RewriteCase randomDeclarationRun(std::mt19937_64& random);
+
 /// A case decoded from arbitrary bytes, for fuzzing: every input is a case.
 /// Fields are separated by the byte 0xFF: the library folder's name, the
 /// catalogue, the source, then module file names and contents in turn.
@@ -31,7 +38,7 @@ std::string caseToBytes(const RewriteCase& rewriteCase);
 
 /// Runs both scans (and the block insertion on the result) and describes the
 /// first difference; empty when they agree in everything they leave behind.
-std::string compareScans(const RewriteCase& rewriteCase);
+std::string compareScans(const RewriteCase& rewriteCase, const ScanLimits& limits = ScanLimits());
 
 /// The case written out readably, for a failure message.
 std::string describeCase(const RewriteCase& rewriteCase);
