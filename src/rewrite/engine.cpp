@@ -626,7 +626,7 @@ void markObservedBytes(Engine& engine) {
     // spares most look-ups in the set.
     std::vector<Reached> recent(1024, Reached{none, {none, 0}});
     auto note = [&reached, &recent](const Reached& r) {
-        Reached& slot = recent[ReachedHash()(r) & (recent.size() - 1)];
+        Reached& slot = recent[(ReachedHash()(r) * 0x9E3779B97F4A7C15ull) >> 54];  // the top 10 bits
         if (slot == r) return;
         slot = r;
         reached.insert(r);
@@ -727,9 +727,9 @@ void noteWriter(Engine& engine, std::uint32_t writer, std::string_view x) {
 }
 
 // Writes x over a stretch now; true when that changed its bytes.
-bool writeStretch(Engine& engine, std::uint32_t id, std::string_view x) {
+// Writes x over a stretch now, told whether that changes its bytes.
+void putStretch(Engine& engine, std::uint32_t id, std::string_view x, bool changed) {
     const Stretch& stretch = engine.stretches[id];
-    const bool changed = readStretch(engine, id) != x;
     const std::uint64_t time = ++engine.clock;
     std::memcpy(engine.text->data() + stretch.start, x.data(), x.size());
     const std::uint64_t first = rankOf(engine, stretch.start);
@@ -740,6 +740,11 @@ bool writeStretch(Engine& engine, std::uint32_t id, std::string_view x) {
         noteChange(engine, stretch.start, stretch.end);
         noteWriter(engine, stretch.owner, x);
     }
+}
+
+bool writeStretch(Engine& engine, std::uint32_t id, std::string_view x) {
+    const bool changed = readStretch(engine, id) != x;
+    putStretch(engine, id, x, changed);
     return changed;
 }
 
@@ -766,6 +771,7 @@ void fileAgain(ExactWalk& walk, Engine& engine, std::uint32_t index) {
 
 void refile(ExactWalk& walk, Engine& engine) {
     for (const std::uint32_t index : walk.touched) {
+        if (!walk.isTouched[index]) continue;  // filed already
         walk.isTouched[index] = 0;
         fileAgain(walk, engine, index);
     }
@@ -805,10 +811,17 @@ void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, std::
     }
     std::sort(same.begin(), same.end());
     same.erase(std::unique(same.begin(), same.end()), same.end());
+    // The occurrences written do not overlap, so each holds the old
+    // spelling until it is written and x after: neither needs reading.
+    const std::uint64_t newHash = spellingHash(walk.x.data(), walk.x.size());
     std::uint64_t free = 0;
     for (const std::uint32_t other : same) {
         if (pattern.hits[other] < free) continue;
-        writeStretch(engine, stretchOf(walk, other), walk.x);
+        putStretch(engine, stretchOf(walk, other), walk.x, true);
+        walk.isTouched[other] = 0;
+        walk.spelling[other] = newHash;
+        walk.filed[newHash].push_back(other);
+        ++walk.filedEntries;
         if (written != nullptr) written->push_back(other);
         free = pattern.hits[other] + pattern.upper.size();
     }
