@@ -97,6 +97,8 @@ struct ExactWalk {
     std::vector<std::uint8_t> isTouched;
     std::size_t filedEntries = 0;  // live and stale, to know when to file afresh
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reachedBy;  // pattern -> occurrences it covers
+    std::vector<std::uint64_t> marks;  // a bit per occurrence, all clear between uses
+    std::pair<std::uint64_t, std::vector<std::uint32_t>*> recent[16] = {};  // recently used buckets by hash
 };
 
 // A stretch of observed bytes, and where its list of covering occurrences
@@ -755,6 +757,7 @@ std::uint32_t stretchOf(const ExactWalk& walk, std::uint32_t index) { return wal
 // otherwise pile up entries without end.
 void compactFiling(ExactWalk& walk) {
     if (walk.filedEntries < 4 * walk.spelling.size() + 1024) return;
+    for (auto& entry : walk.recent) entry = {0, nullptr};
     walk.filed.clear();
     for (std::uint32_t i = 0; i < walk.spelling.size(); ++i) walk.filed[walk.spelling[i]].push_back(i);
     walk.filedEntries = walk.spelling.size();
@@ -809,18 +812,19 @@ void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, std::
         if (walk.spelling[other] != hash) continue;
         if (exactKey || readStretch(engine, stretchOf(walk, other)) == old) same.push_back(other);
     }
-    std::sort(same.begin(), same.end());
+    if (!std::is_sorted(same.begin(), same.end())) std::sort(same.begin(), same.end());
     same.erase(std::unique(same.begin(), same.end()), same.end());
     // The occurrences written do not overlap, so each holds the old
     // spelling until it is written and x after: neither needs reading.
     const std::uint64_t newHash = spellingHash(walk.x.data(), walk.x.size());
+    std::vector<std::uint32_t>& filedAsX = walk.filed[newHash];  // map entries stay put while others are added
     std::uint64_t free = 0;
     for (const std::uint32_t other : same) {
         if (pattern.hits[other] < free) continue;
         putStretch(engine, stretchOf(walk, other), walk.x, true);
         walk.isTouched[other] = 0;
         walk.spelling[other] = newHash;
-        walk.filed[newHash].push_back(other);
+        filedAsX.push_back(other);
         ++walk.filedEntries;
         if (written != nullptr) written->push_back(other);
         free = pattern.hits[other] + pattern.upper.size();
@@ -838,19 +842,139 @@ void visit(ExactWalk& walk, Engine& engine, std::uint32_t index, std::vector<std
     if (readStretch(engine, stretchOf(walk, index)) != walk.x) replaceSpelling(walk, engine, index, written);
 }
 
+// While one pattern is replayed spelling by spelling nothing else writes,
+// so its occurrences are copied out once, replayed in the copy, and written
+// back where they ended up different.
+struct LocalCopy {
+    std::string bytes;                  // the occurrences' bytes; overlapping ones share theirs
+    std::vector<std::uint64_t> offset;  // where occurrence i begins in bytes
+};
+
+LocalCopy copyOccurrences(Engine& engine, const Pattern& pattern) {
+    LocalCopy copy;
+    const std::uint64_t length = pattern.upper.size();
+    copy.offset.resize(pattern.hits.size());
+    for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
+        const std::uint64_t at = pattern.hits[i];
+        const bool overlaps = i > 0 && at < pattern.hits[i - 1] + length;
+        copy.offset[i] = overlaps ? copy.offset[i - 1] + (at - pattern.hits[i - 1]) : copy.bytes.size();
+        const std::uint64_t copied = copy.bytes.size() - copy.offset[i];  // shared with the one before
+        copy.bytes.append(readStretch(engine, pattern.firstStretch + i), copied, length - copied);
+    }
+    return copy;
+}
+
+// The bucket of a hash; a spelling is mostly filed under one of a few.
+std::vector<std::uint32_t>& bucketOf(ExactWalk& walk, std::uint64_t hash) {
+    auto& entry = walk.recent[(hash * 0x9E3779B97F4A7C15ull) >> 60];
+    if (entry.second == nullptr || entry.first != hash) entry = {hash, &walk.filed[hash]};  // map values stay put
+    return *entry.second;
+}
+
+// Puts occurrence numbers in increasing order without repeats: through a
+// bit per occurrence when there are many of them, else by sorting.
+void orderOccurrences(ExactWalk& walk, std::vector<std::uint32_t>& list) {
+    if (std::is_sorted(list.begin(), list.end())) {
+        list.erase(std::unique(list.begin(), list.end()), list.end());
+        return;
+    }
+    const std::size_t count = walk.spelling.size();
+    if (count > 640 * list.size()) {
+        std::sort(list.begin(), list.end());
+        list.erase(std::unique(list.begin(), list.end()), list.end());
+        return;
+    }
+    walk.marks.resize(count / 64 + 1);
+    for (const std::uint32_t i : list) walk.marks[i >> 6] |= std::uint64_t(1) << (i & 63);
+    list.clear();
+    for (std::size_t w = 0; w < walk.marks.size(); ++w) {
+        for (std::uint64_t bits = walk.marks[w]; bits != 0; bits &= bits - 1) {
+            list.push_back(static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))));
+        }
+        walk.marks[w] = 0;
+    }
+}
+
+void refileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
+    for (const std::uint32_t index : walk.touched) {
+        if (!walk.isTouched[index]) continue;
+        walk.isTouched[index] = 0;
+        const std::uint64_t hash = spellingHash(copy.bytes.data() + copy.offset[index], length);
+        if (hash == walk.spelling[index]) continue;
+        walk.spelling[index] = hash;
+        bucketOf(walk, hash).push_back(index);
+        ++walk.filedEntries;
+    }
+    walk.touched.clear();
+    compactFiling(walk);
+}
+
+// Replaces, in the copy, every occurrence spelled as occurrence index is,
+// left to right and never overlapping, as a text-wide replace would.
+void replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Occurrences& hits, std::uint32_t index) {
+    const std::size_t length = walk.x.size();
+    const std::uint64_t hash = walk.spelling[index];
+    const std::string old(copy.bytes, copy.offset[index], length);
+    std::vector<std::uint32_t> same;
+    const bool exactKey = length <= packedSpelling;
+    std::vector<std::uint32_t>& bucket = bucketOf(walk, hash);
+    for (const std::uint32_t other : bucket) {
+        if (walk.spelling[other] != hash) continue;
+        if (exactKey || copy.bytes.compare(copy.offset[other], length, old) == 0) same.push_back(other);
+    }
+    orderOccurrences(walk, same);
+    const std::uint64_t newHash = spellingHash(walk.x.data(), length);
+    std::vector<std::uint32_t>& filedAsX = bucketOf(walk, newHash);
+    std::uint64_t free = 0;
+    for (const std::uint32_t other : same) {
+        if (hits[other] < free) continue;
+        std::memcpy(copy.bytes.data() + copy.offset[other], walk.x.data(), length);
+        walk.isTouched[other] = 0;
+        walk.spelling[other] = newHash;
+        filedAsX.push_back(other);
+        ++walk.filedEntries;
+        // The neighbours sharing its bytes; none of them is written here.
+        for (std::uint32_t k = other; k > 0 && hits[k - 1] + length > hits[other]; --k) touch(walk, k - 1);
+        for (std::uint32_t k = other + 1; k < hits.size() && hits[k] < hits[other] + length; ++k) touch(walk, k);
+        free = hits[other] + length;
+    }
+    walk.filedEntries = walk.filedEntries - bucket.size() + same.size();
+    bucket = same;
+}
+
 // Replays the pattern spelling by spelling, unless its last such replay, to
 // the same spelling, changed nothing and nothing has changed its
 // occurrences since: it would change nothing again.
-void rewriteExactly(Engine& engine, std::uint32_t pattern, std::string_view x) {
-    Pattern& replayed = engine.patterns[pattern];
-    if (replayed.walkedClean && replayed.walkedX == x) return;
-    const std::uint64_t before = engine.changes;
+void rewriteExactly(Engine& engine, std::uint32_t id, std::string_view x) {
+    Pattern& pattern = engine.patterns[id];
+    if (pattern.walkedClean && pattern.walkedX == x) return;
+    const std::size_t length = x.size();
+    const auto count = static_cast<std::uint32_t>(pattern.hits.size());
+    LocalCopy copy = copyOccurrences(engine, pattern);
+    const std::string before = copy.bytes;
     ExactWalk walk;
-    beginWalk(walk, engine, pattern, replayed.firstStretch, x);
-    for (std::uint32_t i = 0; i < replayed.hits.size(); ++i) visit(walk, engine, i);
-    endWalk(engine);
-    replayed.walkedX.assign(x.data(), x.size());
-    replayed.walkedClean = engine.changes == before;
+    walk.x = std::string(x);
+    walk.spelling.resize(count);
+    walk.isTouched.assign(count, 0);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        walk.spelling[i] = spellingHash(copy.bytes.data() + copy.offset[i], length);
+        walk.filed[walk.spelling[i]].push_back(i);
+    }
+    walk.filedEntries = count;
+    bool replaced = false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        refileCopy(walk, copy, length);
+        if (copy.bytes.compare(copy.offset[i], length, x) == 0) continue;
+        replaceInCopy(walk, copy, pattern.hits, i);
+        replaced = true;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::string_view now(copy.bytes.data() + copy.offset[i], length);
+        if (before.compare(copy.offset[i], length, now) != 0) putStretch(engine, pattern.firstStretch + i, now, true);
+    }
+    if (replaced) engine.tool->sourceChanged = true;
+    pattern.walkedX.assign(x.data(), x.size());
+    pattern.walkedClean = !replaced;
 }
 
 bool differsSomewhere(const Engine& engine, const Pattern& pattern, std::string_view x) {

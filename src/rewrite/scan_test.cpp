@@ -43,6 +43,18 @@ TEST(ScanText, WorkedExampleRecasesEveryUseAndCollectsInCatalogueOrder) {
     EXPECT_EQ(scan.tool.foundBlocks, widgetBlock + "\r\n" + timerBlock + "\r\n");
 }
 
+// The pattern "A A " of the member "a A" overlaps itself, and the member
+// spells the shared bytes differently at its two ends: putting "a a " right
+// makes the next occurrence "A A ", and putting that right restores the
+// first. The text ends as it began, but it was rewritten, so it counts as
+// changed.
+TEST(ScanText, ARewriteUndoneLaterStillCountsAsAChange) {
+    const std::string source = "DIM t AS TIMER\r\na a A \r\n";
+    Scan scan(timerLine, source, {{prefix + "O_Timer.inc", "X;a A\r\nbody"}});
+    EXPECT_EQ(scan.tool.sourceText, source);
+    EXPECT_TRUE(scan.tool.sourceChanged);
+}
+
 TEST(ScanText, KeysMatchAsPlainSubstrings) {
     Scan scan(widgetLine + timerLine, "x = myWidget(2) ' widget(\r\nDIM t as Timers\r\n");
     EXPECT_EQ(scan.tool.sourceText, "x = myWIDGET(2) ' WIDGET(\r\nDIM t AS TIMERs\r\n");
