@@ -1,5 +1,6 @@
-// Writes the seed inputs of the scan fuzz target from the generator that
-// the differential test uses: make_seeds <folder> [count].
+// Writes the seed inputs of the scan fuzz target from the generators that
+// the differential tests use: make_seeds <folder> [count]. A quarter as many
+// again are runs of overlapping declarations.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -19,6 +20,13 @@ int main(int argc, char** argv) {
         const std::string bytes = vorrel::oracle::caseToBytes(vorrel::oracle::randomCase(random));
         char name[32];
         std::snprintf(name, sizeof name, "/seed-%03d", i);
+        std::ofstream(std::string(argv[1]) + name, std::ios::binary) << bytes;
+    }
+    std::mt19937_64 runs(1207);
+    for (int i = 0; i < count / 4; ++i) {
+        const std::string bytes = vorrel::oracle::caseToBytes(vorrel::oracle::randomDeclarationRun(runs));
+        char name[32];
+        std::snprintf(name, sizeof name, "/seed-run-%03d", i);
         std::ofstream(std::string(argv[1]) + name, std::ios::binary) << bytes;
     }
     return 0;

@@ -910,8 +910,9 @@ void refileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
 }
 
 // Replaces, in the copy, every occurrence spelled as occurrence index is,
-// left to right and never overlapping, as a text-wide replace would.
-void replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Occurrences& hits, std::uint32_t index) {
+// left to right and never overlapping, as a text-wide replace would; returns
+// how many filed occurrences it looked at.
+std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Occurrences& hits, std::uint32_t index) {
     const std::size_t length = walk.x.size();
     const std::uint64_t hash = walk.spelling[index];
     const std::string old(copy.bytes, copy.offset[index], length);
@@ -938,8 +939,10 @@ void replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Occurrences& hits, st
         for (std::uint32_t k = other + 1; k < hits.size() && hits[k] < hits[other] + length; ++k) touch(walk, k);
         free = hits[other] + length;
     }
+    const std::size_t looked = bucket.size();
     walk.filedEntries = walk.filedEntries - bucket.size() + same.size();
     bucket = same;
+    return looked;
 }
 
 // Replays the pattern spelling by spelling, unless its last such replay, to
@@ -965,7 +968,7 @@ void rewriteExactly(Engine& engine, std::uint32_t id, std::string_view x) {
     for (std::uint32_t i = 0; i < count; ++i) {
         refileCopy(walk, copy, length);
         if (copy.bytes.compare(copy.offset[i], length, x) == 0) continue;
-        replaceInCopy(walk, copy, pattern.hits, i);
+        engine.work += 16 * replaceInCopy(walk, copy, pattern.hits, i);  // as reading them would count
         replaced = true;
     }
     for (std::uint32_t i = 0; i < count; ++i) {
