@@ -763,12 +763,43 @@ void compactFiling(ExactWalk& walk) {
     walk.filedEntries = walk.spelling.size();
 }
 
+// The bucket of a hash; a spelling is mostly filed under one of a few.
+std::vector<std::uint32_t>& bucketOf(ExactWalk& walk, std::uint64_t hash) {
+    auto& entry = walk.recent[(hash * 0x9E3779B97F4A7C15ull) >> 60];
+    if (entry.second == nullptr || entry.first != hash) entry = {hash, &walk.filed[hash]};  // map values stay put
+    return *entry.second;
+}
+
+// Puts occurrence numbers in increasing order without repeats: through a
+// bit per occurrence when there are many of them, else by sorting.
+void orderOccurrences(ExactWalk& walk, std::vector<std::uint32_t>& list) {
+    if (std::is_sorted(list.begin(), list.end())) {
+        list.erase(std::unique(list.begin(), list.end()), list.end());
+        return;
+    }
+    const std::size_t count = walk.spelling.size();
+    if (count > 640 * list.size()) {
+        std::sort(list.begin(), list.end());
+        list.erase(std::unique(list.begin(), list.end()), list.end());
+        return;
+    }
+    walk.marks.resize(count / 64 + 1);
+    for (const std::uint32_t i : list) walk.marks[i >> 6] |= std::uint64_t(1) << (i & 63);
+    list.clear();
+    for (std::size_t w = 0; w < walk.marks.size(); ++w) {
+        for (std::uint64_t bits = walk.marks[w]; bits != 0; bits &= bits - 1) {
+            list.push_back(static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))));
+        }
+        walk.marks[w] = 0;
+    }
+}
+
 void fileAgain(ExactWalk& walk, Engine& engine, std::uint32_t index) {
     const std::string& bytes = readStretch(engine, stretchOf(walk, index));
     const std::uint64_t hash = spellingHash(bytes.data(), bytes.size());
     if (hash == walk.spelling[index]) return;
     walk.spelling[index] = hash;
-    walk.filed[hash].push_back(index);
+    bucketOf(walk, hash).push_back(index);
     ++walk.filedEntries;
 }
 
@@ -808,16 +839,16 @@ void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, std::
     const std::string old = readStretch(engine, stretchOf(walk, index));
     std::vector<std::uint32_t> same;
     const bool exactKey = pattern.upper.size() <= packedSpelling;
-    for (const std::uint32_t other : walk.filed[hash]) {
+    std::vector<std::uint32_t>& bucket = bucketOf(walk, hash);
+    for (const std::uint32_t other : bucket) {
         if (walk.spelling[other] != hash) continue;
         if (exactKey || readStretch(engine, stretchOf(walk, other)) == old) same.push_back(other);
     }
-    if (!std::is_sorted(same.begin(), same.end())) std::sort(same.begin(), same.end());
-    same.erase(std::unique(same.begin(), same.end()), same.end());
+    orderOccurrences(walk, same);
     // The occurrences written do not overlap, so each holds the old
     // spelling until it is written and x after: neither needs reading.
     const std::uint64_t newHash = spellingHash(walk.x.data(), walk.x.size());
-    std::vector<std::uint32_t>& filedAsX = walk.filed[newHash];  // map entries stay put while others are added
+    std::vector<std::uint32_t>& filedAsX = bucketOf(walk, newHash);
     std::uint64_t free = 0;
     for (const std::uint32_t other : same) {
         if (pattern.hits[other] < free) continue;
@@ -829,7 +860,6 @@ void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, std::
         if (written != nullptr) written->push_back(other);
         free = pattern.hits[other] + pattern.upper.size();
     }
-    std::vector<std::uint32_t>& bucket = walk.filed[hash];
     walk.filedEntries = walk.filedEntries - bucket.size() + same.size();
     bucket = same;
     refile(walk, engine);
@@ -862,37 +892,6 @@ LocalCopy copyOccurrences(Engine& engine, const Pattern& pattern) {
         copy.bytes.append(readStretch(engine, pattern.firstStretch + i), copied, length - copied);
     }
     return copy;
-}
-
-// The bucket of a hash; a spelling is mostly filed under one of a few.
-std::vector<std::uint32_t>& bucketOf(ExactWalk& walk, std::uint64_t hash) {
-    auto& entry = walk.recent[(hash * 0x9E3779B97F4A7C15ull) >> 60];
-    if (entry.second == nullptr || entry.first != hash) entry = {hash, &walk.filed[hash]};  // map values stay put
-    return *entry.second;
-}
-
-// Puts occurrence numbers in increasing order without repeats: through a
-// bit per occurrence when there are many of them, else by sorting.
-void orderOccurrences(ExactWalk& walk, std::vector<std::uint32_t>& list) {
-    if (std::is_sorted(list.begin(), list.end())) {
-        list.erase(std::unique(list.begin(), list.end()), list.end());
-        return;
-    }
-    const std::size_t count = walk.spelling.size();
-    if (count > 640 * list.size()) {
-        std::sort(list.begin(), list.end());
-        list.erase(std::unique(list.begin(), list.end()), list.end());
-        return;
-    }
-    walk.marks.resize(count / 64 + 1);
-    for (const std::uint32_t i : list) walk.marks[i >> 6] |= std::uint64_t(1) << (i & 63);
-    list.clear();
-    for (std::size_t w = 0; w < walk.marks.size(); ++w) {
-        for (std::uint64_t bits = walk.marks[w]; bits != 0; bits &= bits - 1) {
-            list.push_back(static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))));
-        }
-        walk.marks[w] = 0;
-    }
 }
 
 void refileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
