@@ -137,7 +137,6 @@ struct Engine {
     std::vector<std::uint64_t> rankBase;   // observed bytes before each mask word
     std::vector<std::uint64_t> writtenAt;  // per observed byte: time of its last immediate write
     std::uint64_t clock = 0;
-    std::uint64_t changes = 0;             // immediate writes that changed bytes
     std::uint64_t work = 0;                // bytes and stretches read so far, a measure of replay cost
     std::uint64_t deferredVolume = 0;      // bytes the deferred rewrites cover, a measure of settling cost
     std::vector<ExactWalk*> active;
@@ -737,7 +736,6 @@ void putStretch(Engine& engine, std::uint32_t id, std::string_view x, bool chang
     const std::uint64_t first = rankOf(engine, stretch.start);
     for (std::uint64_t k = 0; k < x.size(); ++k) engine.writtenAt[first + k] = time;
     if (changed) {
-        ++engine.changes;
         engine.tool->sourceChanged = true;
         noteChange(engine, stretch.start, stretch.end);
         noteWriter(engine, stretch.owner, x);
