@@ -1080,7 +1080,10 @@ std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> declarationsReache
     for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
         const Stretch& stretch = engine.stretches[line.firstKeyStretch + i];
         for (std::uint32_t c = stretch.coverBegin; c < stretch.coverEnd; ++c) {
-            if (isUsed[engine.cover[c].first]) reached[engine.cover[c].first].push_back(i);
+            if (!isUsed[engine.cover[c].first]) continue;
+            // A pattern may cover one declaration several times; listed once.
+            std::vector<std::uint32_t>& list = reached[engine.cover[c].first];
+            if (list.empty() || list.back() != i) list.push_back(i);
         }
     }
     for (const std::uint32_t id : used) {
