@@ -942,6 +942,140 @@ std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Occurrences& h
     return looked;
 }
 
+// Chains: runs of occurrences each sharing bytes with the next. A text-wide
+// replace treats every chain by its bytes alone (no match crosses from one
+// chain into another), so chains spelled alike stay alike, and replaces
+// often make them so. Such chains are kept as one group: the replay then
+// goes on group by group instead of occurrence by occurrence.
+struct ChainGroups {
+    std::vector<std::uint32_t> chainOf;  // per occurrence
+    std::vector<std::uint32_t> firstOf;  // per chain: its first occurrence, and one past the last chain's last
+    std::vector<std::uint32_t> groupOf;  // per chain: a group, or one merged into another since
+    std::vector<std::string> bytes;      // per group that is not merged
+    std::vector<std::uint32_t> into;     // per group: the group it merged into, or itself
+    std::vector<std::uint32_t> chains;   // per group not merged: how many chains it stands for
+    std::vector<std::uint32_t> live;     // the groups not merged
+    std::uint64_t liveBytes = 0;
+    std::uint64_t allBytes = 0;          // of every chain
+};
+
+std::uint32_t rootOf(ChainGroups& groups, std::uint32_t group) {
+    while (groups.into[group] != group) {
+        groups.into[group] = groups.into[groups.into[group]];
+        group = groups.into[group];
+    }
+    return group;
+}
+
+// Merges the live groups spelled alike.
+void mergeGroups(ChainGroups& groups) {
+    std::unordered_map<std::string_view, std::uint32_t> bySpelling;
+    bySpelling.reserve(groups.live.size());
+    std::vector<std::uint32_t> kept;
+    groups.liveBytes = 0;
+    for (const std::uint32_t g : groups.live) {
+        const auto [found, added] = bySpelling.emplace(groups.bytes[g], g);
+        if (added) {
+            kept.push_back(g);
+            groups.liveBytes += groups.bytes[g].size();
+            continue;
+        }
+        groups.into[g] = found->second;
+        groups.chains[found->second] += groups.chains[g];
+        std::string().swap(groups.bytes[g]);
+    }
+    groups.live.swap(kept);
+}
+
+ChainGroups groupChains(const LocalCopy& copy, const Occurrences& hits, std::size_t length) {
+    ChainGroups groups;
+    const auto count = static_cast<std::uint32_t>(hits.size());
+    groups.chainOf.resize(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (i == 0 || hits[i] >= hits[i - 1] + length) groups.firstOf.push_back(i);
+        groups.chainOf[i] = static_cast<std::uint32_t>(groups.firstOf.size() - 1);
+    }
+    const auto chains = static_cast<std::uint32_t>(groups.firstOf.size());
+    groups.firstOf.push_back(count);
+    groups.groupOf.resize(chains);
+    groups.bytes.resize(chains);
+    groups.into.resize(chains);
+    groups.chains.assign(chains, 1);
+    for (std::uint32_t c = 0; c < chains; ++c) {
+        const std::uint64_t from = copy.offset[groups.firstOf[c]];
+        const std::uint64_t to = copy.offset[groups.firstOf[c + 1] - 1] + length;
+        groups.bytes[c].assign(copy.bytes, from, to - from);
+        groups.allBytes += to - from;
+        groups.groupOf[c] = groups.into[c] = c;
+        groups.live.push_back(c);
+    }
+    mergeGroups(groups);
+    return groups;
+}
+
+// Whether going on group by group pays: chains spelled alike make up at
+// least half of them.
+bool groupsPay(const ChainGroups& groups) { return 2 * groups.live.size() <= groups.groupOf.size(); }
+
+// Replaces old by x in every group, left to right and never overlapping,
+// as a text-wide replace would; returns how many occurrences that replaced.
+std::uint64_t replaceInGroups(ChainGroups& groups, std::string_view old, std::string_view x) {
+    std::uint64_t replaced = 0;
+    for (const std::uint32_t g : groups.live) {
+        std::string& bytes = groups.bytes[g];
+        for (std::size_t at = bytes.find(old); at != std::string::npos; at = bytes.find(old, at + old.size())) {
+            std::memcpy(bytes.data() + at, x.data(), x.size());
+            replaced += groups.chains[g];
+        }
+    }
+    if (replaced != 0) mergeGroups(groups);
+    return replaced;
+}
+
+void writeGroupsBack(ChainGroups& groups, LocalCopy& copy) {
+    for (std::uint32_t c = 0; c + 1 < groups.firstOf.size(); ++c) {
+        const std::string& bytes = groups.bytes[rootOf(groups, groups.groupOf[c])];
+        std::memcpy(copy.bytes.data() + copy.offset[groups.firstOf[c]], bytes.data(), bytes.size());
+    }
+}
+
+// Replays occurrences from i on, group by group, while that costs no more
+// than the payback times what replacing occurrence by occurrence, and four
+// passes over the chains, would; returns where it stopped (the number of
+// occurrences when it got through).
+std::uint32_t replayGroups(Engine& engine, ChainGroups& groups, const LocalCopy& copy, std::uint32_t i,
+                           std::string_view x, bool& replaced) {
+    std::uint64_t groupWork = 0, occurrenceWork = 0;
+    for (; i < groups.chainOf.size(); ++i) {
+        const std::uint32_t chain = groups.chainOf[i];
+        const std::string& bytes = groups.bytes[rootOf(groups, groups.groupOf[chain])];
+        const std::uint64_t at = copy.offset[i] - copy.offset[groups.firstOf[chain]];
+        if (bytes.compare(at, x.size(), x) == 0) continue;
+        if (groupWork > engine.limits.groupPayback * (occurrenceWork + 4 * groups.allBytes)) break;
+        const std::string old = bytes.substr(at, x.size());
+        groupWork += groups.liveBytes;
+        engine.work += groups.liveBytes;
+        occurrenceWork += 16 * replaceInGroups(groups, old, x);  // each with its neighbours, filed again
+        replaced = true;
+    }
+    return i;
+}
+
+// Files every occurrence of the copy under the hash of its bytes.
+void fileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
+    const auto count = static_cast<std::uint32_t>(copy.offset.size());
+    for (auto& entry : walk.recent) entry = {0, nullptr};
+    walk.filed.clear();
+    walk.spelling.resize(count);
+    walk.isTouched.assign(count, 0);
+    walk.touched.clear();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        walk.spelling[i] = spellingHash(copy.bytes.data() + copy.offset[i], length);
+        walk.filed[walk.spelling[i]].push_back(i);
+    }
+    walk.filedEntries = count;
+}
+
 // Replays the pattern spelling by spelling, unless its last such replay, to
 // the same spelling, changed nothing and nothing has changed its
 // occurrences since: it would change nothing again.
@@ -954,18 +1088,31 @@ void rewriteExactly(Engine& engine, std::uint32_t id, std::string_view x) {
     const std::string before = copy.bytes;
     ExactWalk walk;
     walk.x = std::string(x);
-    walk.spelling.resize(count);
-    walk.isTouched.assign(count, 0);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        walk.spelling[i] = spellingHash(copy.bytes.data() + copy.offset[i], length);
-        walk.filed[walk.spelling[i]].push_back(i);
-    }
-    walk.filedEntries = count;
+    fileCopy(walk, copy, length);
     bool replaced = false;
+    // Once the replaces have looked at this many filed occurrences, it is
+    // worth finding out whether the chains have come to be spelled alike;
+    // each time they are not, or grouping stops paying, after twice as many.
+    const std::uint64_t every = engine.limits.groupChainsAfter;
+    std::uint64_t looked = 0, check = every > ~std::uint64_t(0) / (count + 1) ? ~std::uint64_t(0) : every * count;
     for (std::uint32_t i = 0; i < count; ++i) {
         refileCopy(walk, copy, length);
         if (copy.bytes.compare(copy.offset[i], length, x) == 0) continue;
-        engine.work += 16 * replaceInCopy(walk, copy, pattern.hits, i);  // as reading them would count
+        if (looked >= check) {
+            check = check > ~std::uint64_t(0) / 2 ? ~std::uint64_t(0) : 2 * check + count;
+            ChainGroups groups = groupChains(copy, pattern.hits, length);
+            engine.work += groups.allBytes;
+            if (every == 0 || groupsPay(groups)) {
+                const std::uint32_t stop = replayGroups(engine, groups, copy, i, x, replaced);
+                writeGroupsBack(groups, copy);
+                if (stop == count) break;
+                fileCopy(walk, copy, length);
+                i = stop;
+            }
+        }
+        const std::size_t l = replaceInCopy(walk, copy, pattern.hits, i);
+        looked += l;
+        engine.work += 16 * l;  // as reading them would count
         replaced = true;
     }
     for (std::uint32_t i = 0; i < count; ++i) {

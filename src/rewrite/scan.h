@@ -15,11 +15,21 @@ namespace vorrel {
 /// leaves the scan undone.
 LoadStatus scanSource(ToolState& tool);
 
-/// How hard the scan tries to skip object declarations that change nothing.
+/// How hard the scan tries to skip work that changes nothing.
 struct ScanLimits {
-    /// Times the replay work that comparing whole texts, to find such
-    /// declarations, may cost; 0 never compares.
+    /// Times the replay work that comparing whole texts, to find object
+    /// declarations that change nothing, may cost; 0 never compares.
     std::int64_t comparePayback = 8;
+    /// Occurrences looked at, per occurrence, by the replaces of a pattern
+    /// that overlaps itself before it checks whether its chains of
+    /// overlapping occurrences are spelled alike, and then replays each such
+    /// spelling once (checked again after twice as many, and so on); 0
+    /// replays that way from the first replace, alike or not.
+    std::uint64_t groupChainsAfter = 8;
+    /// Times the work of replacing occurrence by occurrence, and of four
+    /// passes over the chains, that replaying group by group may cost before
+    /// it goes back to occurrences; 0 goes back after one replace.
+    std::uint64_t groupPayback = 4;
 };
 
 /// Scans tool.sourceText against tool.catalogueList: re-cases every use of

@@ -188,6 +188,30 @@ RewriteCase randomDeclarationRun(std::mt19937_64& random) {
     return rewriteCase;
 }
 
+RewriteCase randomChainRuns(std::mt19937_64& random) {
+    static const std::vector<std::string> memberChoices = {"A", "A", "a", "A.a", "AA", "b", ""};
+    static const std::vector<std::string> declaredNames = {"a", "A", "a", "A", "a.A", "A.a.A", "aa"};
+    RewriteCase rewriteCase;
+    rewriteCase.vorrelPrefix = "lib\\Vorrel\\";
+    rewriteCase.catalogueList = catalogueLine("Vorrel", "O_T.inc");
+    if (random() % 4 == 0) rewriteCase.catalogueList += catalogueLine("Vorrel", "A.A.inc");  // the key "A.A("
+    rewriteCase.catalogueList += "\r\n";
+    std::string header = "X";
+    for (std::size_t m = 1 + random() % 3; m > 0; --m) header += ";" + pick(random, memberChoices);
+    rewriteCase.files[rewriteCase.vorrelPrefix + "O_T.inc"] = header + "\r\nbody\r\n";
+    const std::size_t longest = 2 + random() % 8;
+    for (std::size_t line = 3 + random() % 20; line > 0; --line) {
+        if (random() % 3 == 0) {
+            rewriteCase.source += "DIM " + pick(random, declaredNames) + randomCasing(random, " as t") + "\r\n";
+            continue;
+        }
+        std::string run = "a";
+        for (std::size_t k = 1 + random() % longest; k > 0; --k) run += pick(random, {".a", ".a", ".a", "(a", ".a.", "a"});
+        rewriteCase.source += randomCasing(random, run) + pick(random, {"\r\n", " ", "=1\r\n", "(", "  "});
+    }
+    return rewriteCase;
+}
+
 RewriteCase caseFromBytes(const std::uint8_t* data, std::size_t size) {
     std::vector<std::string> fields(1);
     for (std::size_t i = 0; i < size; ++i) {

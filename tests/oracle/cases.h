@@ -28,6 +28,12 @@ RewriteCase randomCase(std::mt19937_64& random);
 /// declarations the text tends to stop changing.
 RewriteCase randomDeclarationRun(std::mt19937_64& random);
 
+/// A random case of declarations among runs such as "a.A.a.a": after
+/// DIM A AS T, a type with the member A, the pattern "A.A" overlaps itself
+/// all along each run, and the replaces of its spellings make runs of the
+/// same length spelled alike.
+RewriteCase randomChainRuns(std::mt19937_64& random);
+
 /// A case decoded from arbitrary bytes, for fuzzing: every input is a case.
 /// Fields are separated by the byte 0xFF: the library folder's name, the
 /// catalogue, the source, then module file names and contents in turn.

@@ -40,6 +40,26 @@ TEST(Differential, SkippedDeclarationsAgreeWithTheStraightforwardScan) {
     }
 }
 
+// A pattern that overlaps itself is replayed, after a while, chain group by
+// chain group when its chains of overlapping occurrences have come to be
+// spelled alike, and occurrence by occurrence again when that stops paying;
+// here also from the first replace, alike or not, and back after one.
+TEST(Differential, GroupedChainsAgreeWithTheStraightforwardScan) {
+    std::mt19937_64 random(7);
+    const std::uint64_t afters[] = {0, 0, 1, 8};
+    const std::uint64_t paybacks[] = {0, 1, 4};
+    for (int i = 0; i < 4000; ++i) {
+        const RewriteCase rewriteCase = i % 4 == 0 ? randomCase(random) : randomChainRuns(random);
+        ScanLimits limits;
+        limits.groupChainsAfter = afters[random() % std::size(afters)];
+        limits.groupPayback = paybacks[random() % std::size(paybacks)];
+        const std::string difference = compareScans(rewriteCase, limits);
+        ASSERT_EQ(difference, "") << "case " << i << ", grouped after " << limits.groupChainsAfter << ", payback "
+                                  << limits.groupPayback << ":\n"
+                                  << describeCase(rewriteCase);
+    }
+}
+
 // The reference keeps one module's member list at a time, as described:
 // declarations of modules A, A, B, A read A's file twice and B's once.
 TEST(Reference, KeepsOneModuleMemberListAtATime) {
