@@ -201,6 +201,9 @@ Library makeOverlapLibrary(OverlapPart part) {
                   {"s", "S s", "As s", "s as", "AS", "S as S", "sa", "ss", "s s s", "a S", "S a", "as AS", "SaS", "s=s",
                    "S(s", "as(S", "s AS(", "ass", "s  s", "AS=s"});
         break;
+    case OverlapPart::names:
+        addObject("O_T.inc", "T", {"A"});
+        break;
     }
     return library;
 }

@@ -47,6 +47,7 @@ enum class OverlapPart {
     keys,          // A.inc, A(A.inc, A(A(A.inc, AA.inc, "A A.inc": keys A( A(A( A(A(A( AA( "A A("
     members,       // O_Ovl.inc with members "a a", "a a a", "a(a", "a=a" and the like
     declarations,  // "O_S AS S.inc": key " AS S AS S", whose occurrences overlap one another
+    names,         // O_T.inc with the member A, declared as a and as A: "a.A" and "A.A" over runs a.A.a.a.A
 };
 
 /// A library whose keys or members overlap themselves.

@@ -574,7 +574,20 @@ SourceStats writeOverlapSource(const Library& library, OverlapPart part, std::ui
         }
         while (out.position() < end) {
             put("    ");
-            if (part == OverlapPart::declarations) {
+            if (part == OverlapPart::names) {
+                // The name of the declaration before decides which end of
+                // "NAME.A" is spelled in lower case.
+                if (rng.chance(0.3)) {
+                    put(rng.chance(0.5) ? "DIM a AS T" : "DIM A AS T");
+                    ++stats.declarations;
+                } else {
+                    for (int r = 0; r < 21; ++r) {
+                        if (r > 0) put(".");
+                        putCased("a");
+                    }
+                    stats.memberUses += 20;
+                }
+            } else if (part == OverlapPart::declarations) {
                 // s AS S AS S AS S ...: every " AS S AS S" is a declaration.
                 put("DIM s");
                 const int repeats = rng.range(2, 12);

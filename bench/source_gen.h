@@ -43,8 +43,9 @@ SourceStats writeSource(const Library& library, const SourceSpec& spec, const st
 
 /// A source of about bytes bytes for makeOverlapLibrary(part): runs such as
 /// a(A(a(A(a( (keys), object declarations DIM t AS OVL followed by runs
-/// such as a A a a=A a( (members), or runs DIM s AS S as s AS S ... in which
-/// every " AS S AS S" is a declaration (declarations).
+/// such as a A a a=A a( (members), runs DIM s AS S as s AS S ... in which
+/// every " AS S AS S" is a declaration (declarations), or declarations
+/// DIM a AS T and DIM A AS T among runs such as a.A.A.a.a (names).
 SourceStats writeOverlapSource(const Library& library, OverlapPart part, std::uint64_t bytes, std::uint64_t seed,
                                const std::string& sourcePath, const std::string& usesPath);
 

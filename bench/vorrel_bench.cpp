@@ -135,7 +135,8 @@ Options parseOptions(int argc, char** argv) {
 
 // ------------------------------------------------------------------ inputs
 
-enum class Kind { sparse, dense, freshCase, overlapKeys, overlapMembers, overlapDeclarations, declarations };
+enum class Kind { sparse, dense, freshCase, overlapKeys, overlapMembers, overlapDeclarations, overlapNames,
+                  declarations };
 
 const char* kindName(Kind kind) {
     switch (kind) {
@@ -145,6 +146,7 @@ const char* kindName(Kind kind) {
     case Kind::overlapKeys: return "overlap-keys";
     case Kind::overlapMembers: return "overlap-members";
     case Kind::overlapDeclarations: return "overlap-declarations";
+    case Kind::overlapNames: return "overlap-names";
     case Kind::declarations: return "declarations";
     }
     return "?";
@@ -271,12 +273,15 @@ Dataset ensureDataset(const Options& options, const DatasetSpec& spec) {
     case Kind::overlapKeys: library = makeOverlapLibrary(OverlapPart::keys); break;
     case Kind::overlapMembers: library = makeOverlapLibrary(OverlapPart::members); break;
     case Kind::overlapDeclarations: library = makeOverlapLibrary(OverlapPart::declarations); break;
+    case Kind::overlapNames: library = makeOverlapLibrary(OverlapPart::names); break;
     }
     writeLibrary(library, d.folder + "/inc/Vorrel");
-    if (spec.kind == Kind::overlapKeys || spec.kind == Kind::overlapMembers || spec.kind == Kind::overlapDeclarations) {
-        const OverlapPart part = spec.kind == Kind::overlapKeys      ? OverlapPart::keys
-                                 : spec.kind == Kind::overlapMembers ? OverlapPart::members
-                                                                     : OverlapPart::declarations;
+    if (spec.kind == Kind::overlapKeys || spec.kind == Kind::overlapMembers || spec.kind == Kind::overlapDeclarations ||
+        spec.kind == Kind::overlapNames) {
+        const OverlapPart part = spec.kind == Kind::overlapKeys           ? OverlapPart::keys
+                                 : spec.kind == Kind::overlapMembers      ? OverlapPart::members
+                                 : spec.kind == Kind::overlapDeclarations ? OverlapPart::declarations
+                                                                          : OverlapPart::names;
         d.stats = writeOverlapSource(library, part, spec.bytes, sourceSeed, d.source, d.uses);
         d.stats.modulesUsed = countModulesFound(library, d.source);
     } else {
@@ -712,7 +717,7 @@ int run(const Options& options) {
                      "limit MiB", "within", "<= 10 s", "check"});
         std::vector<Kind> slow;
         for (Kind kind : {Kind::freshCase, Kind::overlapKeys, Kind::overlapMembers, Kind::overlapDeclarations,
-                          Kind::declarations}) {
+                          Kind::overlapNames, Kind::declarations}) {
             const Measurement& m = get({kind, adversarialN, 1000}, plan);
             all.push_back(&m);
             const bool met = !m.stopped && median(m.vorrel) <= 10;
@@ -740,6 +745,8 @@ int run(const Options& options) {
                << "  overlap-members: DIM t AS OVL (one or two per 2,000 bytes), members \"a a\", \"a a a\", \"a(a\", \"a=a\", ...\n"
                << "                   over runs such as a A a=aa A=a(a a \n"
                << "  overlap-declarations: runs DIM s AS S as s AS S ... for the key \" AS S AS S\": declarations that overlap\n"
+               << "  overlap-names: DIM a AS T and DIM A AS T (member A) among runs such as a.A.A.a.a.A: the pattern NAME.A\n"
+               << "                 overlaps itself and each declaration spells its ends differently\n"
                << "  declarations: 10,000 object declarations per 10 MiB, each its own name, types of 20 members,\n"
                << "                6-12 member uses each\n";
         table.print(report);

@@ -11,7 +11,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The step-by-step scan is slow on long inputs; short ones reach every path.
     if (size > 4096) return 0;
     const vorrel::oracle::RewriteCase rewriteCase = vorrel::oracle::caseFromBytes(data, size);
-    const std::string difference = vorrel::oracle::compareScans(rewriteCase);
+    // The length also picks how readily the fast scan groups chains of
+    // overlapping occurrences and compares whole texts, so that every way
+    // it has of replaying is reached.
+    vorrel::ScanLimits limits;
+    switch (size % 4) {
+    case 1: limits.groupChainsAfter = 0, limits.groupPayback = 0; break;
+    case 2: limits.groupChainsAfter = 0, limits.comparePayback = std::int64_t(1) << 20; break;
+    case 3: limits.groupChainsAfter = 1, limits.comparePayback = 0; break;
+    default: break;
+    }
+    const std::string difference = vorrel::oracle::compareScans(rewriteCase, limits);
     if (!difference.empty()) {
         std::fprintf(stderr, "the scans differ: %s\n%s\n", difference.c_str(),
                      vorrel::oracle::describeCase(rewriteCase).c_str());

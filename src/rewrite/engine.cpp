@@ -28,7 +28,9 @@
 // stretch (listed once, up front), the latest writer winning. Patterns that
 // overlap themselves, and object declarations that the members' rewrites
 // can reach, are replayed one spelling at a time over a table of their
-// occurrences by spelling, as a text-wide replace would.
+// occurrences by spelling, as a text-wide replace would; a pattern's chains
+// of overlapping occurrences, once many are spelled alike, over one copy of
+// each distinct chain.
 
 namespace vorrel {
 
