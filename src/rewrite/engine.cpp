@@ -1015,9 +1015,12 @@ ChainGroups groupChains(const LocalCopy& copy, const Occurrences& hits, std::siz
     return groups;
 }
 
-// Whether going on group by group pays: chains spelled alike make up at
-// least half of them.
-bool groupsPay(const ChainGroups& groups) { return 2 * groups.live.size() <= groups.groupOf.size(); }
+// Whether going on group by group pays: whether a replace reading every
+// distinct chain once costs no more than the replaces have lately cost on
+// average (each filed occurrence looked at counting as 16 bytes read).
+bool groupsPay(const ChainGroups& groups, std::uint64_t looked, std::uint64_t replaces) {
+    return replaces == 0 || groups.liveBytes / 16 <= looked / replaces;
+}
 
 // Replaces old by x in every group, left to right and never overlapping,
 // as a text-wide replace would; returns how many occurrences that replaced.
@@ -1093,10 +1096,12 @@ void rewriteExactly(Engine& engine, std::uint32_t id, std::string_view x) {
     fileCopy(walk, copy, length);
     bool replaced = false;
     // Once the replaces have looked at this many filed occurrences, it is
-    // worth finding out whether the chains have come to be spelled alike;
-    // each time they are not, or grouping stops paying, after twice as many.
+    // worth finding out whether replacing in one copy of each distinct chain
+    // would cost less; each time it would not, or it stops paying, after
+    // twice as many.
     const std::uint64_t every = engine.limits.groupChainsAfter;
     std::uint64_t looked = 0, check = every > ~std::uint64_t(0) / (count + 1) ? ~std::uint64_t(0) : every * count;
+    std::uint64_t lately = 0, replaces = 0;  // since the last check
     for (std::uint32_t i = 0; i < count; ++i) {
         refileCopy(walk, copy, length);
         if (copy.bytes.compare(copy.offset[i], length, x) == 0) continue;
@@ -1104,7 +1109,9 @@ void rewriteExactly(Engine& engine, std::uint32_t id, std::string_view x) {
             check = check > ~std::uint64_t(0) / 2 ? ~std::uint64_t(0) : 2 * check + count;
             ChainGroups groups = groupChains(copy, pattern.hits, length);
             engine.work += groups.allBytes;
-            if (every == 0 || groupsPay(groups)) {
+            const bool pays = groupsPay(groups, lately, replaces);
+            lately = replaces = 0;
+            if (every == 0 || pays) {
                 const std::uint32_t stop = replayGroups(engine, groups, copy, i, x, replaced);
                 writeGroupsBack(groups, copy);
                 if (stop == count) break;
@@ -1114,6 +1121,8 @@ void rewriteExactly(Engine& engine, std::uint32_t id, std::string_view x) {
         }
         const std::size_t l = replaceInCopy(walk, copy, pattern.hits, i);
         looked += l;
+        lately += l;
+        ++replaces;
         engine.work += 16 * l;  // as reading them would count
         replaced = true;
     }
