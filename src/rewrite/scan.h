@@ -37,7 +37,8 @@ struct ScanLimits {
 /// members; counts used catalogue lines in tool.addedCount and collects their
 /// distinct include blocks in tool.foundBlocks. Module files come from
 /// modules. Takes time that grows with the size of the source and of its
-/// matches, not with their product.
+/// matches, not with their product, except along one long chain of
+/// overlapping matches that replaces keep spelling differently.
 void scanText(ToolState& tool, ModuleFiles& modules);
 void scanText(ToolState& tool, ModuleFiles& modules, const ScanLimits& limits);
 
