@@ -952,8 +952,7 @@ std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Occurrences& h
 struct ChainGroups {
     std::vector<std::uint32_t> chainOf;  // per occurrence
     std::vector<std::uint32_t> firstOf;  // per chain: its first occurrence, and one past the last chain's last
-    std::vector<std::uint32_t> groupOf;  // per chain: a group, or one merged into another since
-    std::vector<std::string> bytes;      // per group that is not merged
+    std::vector<std::string> bytes;      // per group not merged; group c starts as chain c alone
     std::vector<std::uint32_t> into;     // per group: the group it merged into, or itself
     std::vector<std::uint32_t> chains;   // per group not merged: how many chains it stands for
     std::vector<std::uint32_t> live;     // the groups not merged
@@ -999,7 +998,6 @@ ChainGroups groupChains(const LocalCopy& copy, const Occurrences& hits, std::siz
     }
     const auto chains = static_cast<std::uint32_t>(groups.firstOf.size());
     groups.firstOf.push_back(count);
-    groups.groupOf.resize(chains);
     groups.bytes.resize(chains);
     groups.into.resize(chains);
     groups.chains.assign(chains, 1);
@@ -1008,7 +1006,7 @@ ChainGroups groupChains(const LocalCopy& copy, const Occurrences& hits, std::siz
         const std::uint64_t to = copy.offset[groups.firstOf[c + 1] - 1] + length;
         groups.bytes[c].assign(copy.bytes, from, to - from);
         groups.allBytes += to - from;
-        groups.groupOf[c] = groups.into[c] = c;
+        groups.into[c] = c;
         groups.live.push_back(c);
     }
     mergeGroups(groups);
@@ -1039,7 +1037,7 @@ std::uint64_t replaceInGroups(ChainGroups& groups, std::string_view old, std::st
 
 void writeGroupsBack(ChainGroups& groups, LocalCopy& copy) {
     for (std::uint32_t c = 0; c + 1 < groups.firstOf.size(); ++c) {
-        const std::string& bytes = groups.bytes[rootOf(groups, groups.groupOf[c])];
+        const std::string& bytes = groups.bytes[rootOf(groups, c)];
         std::memcpy(copy.bytes.data() + copy.offset[groups.firstOf[c]], bytes.data(), bytes.size());
     }
 }
@@ -1053,7 +1051,7 @@ std::uint32_t replayGroups(Engine& engine, ChainGroups& groups, const LocalCopy&
     std::uint64_t groupWork = 0, occurrenceWork = 0;
     for (; i < groups.chainOf.size(); ++i) {
         const std::uint32_t chain = groups.chainOf[i];
-        const std::string& bytes = groups.bytes[rootOf(groups, groups.groupOf[chain])];
+        const std::string& bytes = groups.bytes[rootOf(groups, chain)];
         const std::uint64_t at = copy.offset[i] - copy.offset[groups.firstOf[chain]];
         if (bytes.compare(at, x.size(), x) == 0) continue;
         if (groupWork > engine.limits.groupPayback * (occurrenceWork + 4 * groups.allBytes)) break;
@@ -1116,7 +1114,7 @@ void rewriteExactly(Engine& engine, std::uint32_t id, std::string_view x) {
                 writeGroupsBack(groups, copy);
                 if (stop == count) break;
                 fileCopy(walk, copy, length);
-                i = stop;
+                i = stop;  // found spelled otherwise than x there
             }
         }
         const std::size_t l = replaceInCopy(walk, copy, pattern.hits, i);

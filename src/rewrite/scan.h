@@ -21,10 +21,10 @@ struct ScanLimits {
     /// declarations that change nothing, may cost; 0 never compares.
     std::int64_t comparePayback = 8;
     /// Occurrences looked at, per occurrence, by the replaces of a pattern
-    /// that overlaps itself before it checks whether its chains of
-    /// overlapping occurrences are spelled alike, and then replays each such
-    /// spelling once (checked again after twice as many, and so on); 0
-    /// replays that way from the first replace, alike or not.
+    /// that overlaps itself before it checks whether replacing in one copy
+    /// of each distinct chain of overlapping occurrences would cost less,
+    /// and if so goes on that way (checked again after twice as many, and so
+    /// on); 0 goes on that way from the first replace, whatever it costs.
     std::uint64_t groupChainsAfter = 8;
     /// Times the work of replacing occurrence by occurrence, and of four
     /// passes over the chains, that replaying group by group may cost before
