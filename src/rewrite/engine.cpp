@@ -106,9 +106,11 @@ struct ExactWalk {
 // A stretch of observed bytes, and where its list of covering occurrences
 // (pattern, where the occurrence ends) begins in Engine::cover.
 struct Stretch {
-    std::uint64_t start, end;
+    std::uint64_t start;
+    std::uint32_t length;        // there can be one per byte: kept small
     std::uint32_t owner = none;  // the pattern written here at once, if any
     std::uint32_t coverBegin = 0, coverEnd = 0;
+    std::uint64_t end() const { return start + length; }
 };
 
 // A pattern replayed exactly whose occurrences a writer's occurrences
@@ -230,6 +232,8 @@ void findPendingOccurrences(Engine& engine) {
     std::vector<Occurrences> found = findOccurrences(*engine.text, uppers);
     for (std::size_t i = 0; i < pending.size(); ++i) {
         fitsIndex(found[i].size());
+        // Kept to the end of the run, and grown by doubling: give back the rest.
+        found[i].shrink_to_fit();
         engine.patterns[pending[i]].hits = std::move(found[i]);
         engine.patterns[pending[i]].hitsKnown = true;
     }
@@ -490,7 +494,8 @@ void collectDeclarations(Engine& engine, const std::unordered_map<std::uint64_t,
 
 std::uint32_t addStretch(Engine& engine, std::uint64_t start, std::uint64_t end, std::uint32_t owner) {
     fitsIndex(engine.stretches.size());
-    engine.stretches.push_back({start, end, owner});
+    fitsIndex(end - start);
+    engine.stretches.push_back({start, static_cast<std::uint32_t>(end - start), owner});
     markRange(engine.observedMask, start, end);
     return static_cast<std::uint32_t>(engine.stretches.size() - 1);
 }
@@ -509,7 +514,7 @@ void coverPairs(Engine& engine, const std::vector<std::uint32_t>& blockBegin, co
                 for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
                     Stretch& stretch = engine.stretches[byBlock[e]];
                     if (stretch.start >= to) break;
-                    if (stretch.end <= from) continue;
+                    if (stretch.end() <= from) continue;
                     if ((std::max(stretch.start, from) >> 6) != b) continue;  // counted in its first shared block
                     if (fill) {
                         engine.cover[stretch.coverEnd++] = {id, static_cast<std::uint32_t>(to - stretch.start)};
@@ -528,12 +533,24 @@ void coverPairs(Engine& engine, const std::vector<std::uint32_t>& blockBegin, co
 void markObservedBytes(Engine& engine) {
     const std::uint64_t size = engine.text->size();
     engine.observedMask.assign(size / 64 + 1, 0);
+    // Sized exactly up front: a growing list would, while moving, briefly
+    // need three times the room, and there can be a stretch per byte.
+    std::uint64_t count = 0;
     for (Pattern& pattern : engine.patterns) {
         pattern.hasLetters = holdsLetter(pattern.upper);
         const std::uint64_t length = pattern.upper.size();
         for (std::size_t i = 1; i < pattern.hits.size() && !pattern.overlapping; ++i) {
             pattern.overlapping = pattern.hits[i] - pattern.hits[i - 1] < length;
         }
+        if (pattern.overlapping && pattern.hasLetters) count += pattern.hits.size();
+    }
+    for (const Line& line : engine.lines) {
+        if (line.object) count += engine.patterns[line.pattern].hits.size() + line.nameStart.size();
+    }
+    fitsIndex(count);
+    engine.stretches.reserve(count);
+    for (Pattern& pattern : engine.patterns) {
+        const std::uint64_t length = pattern.upper.size();
         if (!pattern.overlapping || !pattern.hasLetters) continue;
         pattern.firstStretch = static_cast<std::uint32_t>(engine.stretches.size());
         const auto id = static_cast<std::uint32_t>(&pattern - engine.patterns.data());
@@ -565,7 +582,7 @@ void markObservedBytes(Engine& engine) {
     const std::size_t blocks = engine.observedMask.size();
     std::vector<std::uint32_t> blockBegin(blocks + 1, 0), byBlock;
     for (const Stretch& stretch : engine.stretches) {
-        for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
+        for (std::uint64_t b = stretch.start >> 6; stretch.end() > stretch.start && b <= (stretch.end() - 1) >> 6; ++b) {
             ++blockBegin[b + 1];
         }
     }
@@ -575,7 +592,7 @@ void markObservedBytes(Engine& engine) {
         std::vector<std::uint32_t> fill(blockBegin.begin(), blockBegin.end() - 1);
         for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
             const Stretch& stretch = engine.stretches[id];
-            for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
+            for (std::uint64_t b = stretch.start >> 6; stretch.end() > stretch.start && b <= (stretch.end() - 1) >> 6; ++b) {
                 byBlock[fill[b]++] = id;
             }
         }
@@ -644,11 +661,11 @@ void markObservedBytes(Engine& engine) {
             const std::int64_t start = at + end - static_cast<std::int64_t>(engine.patterns[writer].upper.size());
             note({writer, {reachedPattern, start - at}});
         }
-        for (std::uint64_t b = stretch.start >> 6; b <= (stretch.end - 1) >> 6; ++b) {
+        for (std::uint64_t b = stretch.start >> 6; b <= (stretch.end() - 1) >> 6; ++b) {
             for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
                 const Stretch& other = engine.stretches[byBlock[e]];
-                if (other.start >= stretch.end) break;
-                if (other.owner == none || other.owner == reachedPattern || other.end <= stretch.start) continue;
+                if (other.start >= stretch.end()) break;
+                if (other.owner == none || other.owner == reachedPattern || other.end() <= stretch.start) continue;
                 if ((std::max(other.start, stretch.start) >> 6) != b) continue;
                 note({other.owner, {reachedPattern, static_cast<std::int64_t>(other.start) - at}});
             }
@@ -669,7 +686,7 @@ std::uint64_t rankOf(const Engine& engine, std::uint64_t at) {
 // last immediate writes, overruled byte by byte by later deferred rewrites.
 const std::string& readStretch(Engine& engine, std::uint32_t id) {
     const Stretch& stretch = engine.stretches[id];
-    const std::uint64_t length = stretch.end - stretch.start;
+    const std::uint64_t length = stretch.length;
     engine.work += 32 + length + (stretch.coverEnd - stretch.coverBegin);
     engine.current.assign(*engine.text, stretch.start, length);
     if (stretch.coverBegin == stretch.coverEnd) return engine.current;
@@ -739,7 +756,7 @@ void putStretch(Engine& engine, std::uint32_t id, std::string_view x, bool chang
     for (std::uint64_t k = 0; k < x.size(); ++k) engine.writtenAt[first + k] = time;
     if (changed) {
         engine.tool->sourceChanged = true;
-        noteChange(engine, stretch.start, stretch.end);
+        noteChange(engine, stretch.start, stretch.end());
         noteWriter(engine, stretch.owner, x);
     }
 }
@@ -1356,10 +1373,10 @@ bool skipsUnchanged(Engine& engine, const Line& line, std::uint32_t i, StepMemo&
         const Occurrences& hits = engine.patterns[line.pattern].hits;
         const std::uint64_t length = line.key.size();
         for (auto it = std::lower_bound(hits.begin(), hits.end(), name.start >= length ? name.start - length + 1 : 0);
-             it != hits.end() && *it < name.end; ++it) {
+             it != hits.end() && *it < name.end(); ++it) {
             const auto index = static_cast<std::uint32_t>(it - hits.begin());
             if (!std::binary_search(fix->second.begin(), fix->second.end(), index)) continue;
-            for (std::uint64_t k = std::max(*it, name.start); k < std::min(*it + length, name.end); ++k) {
+            for (std::uint64_t k = std::max(*it, name.start); k < std::min(*it + length, name.end()); ++k) {
                 declared[k - name.start] = line.key[k - *it];
             }
         }
