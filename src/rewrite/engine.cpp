@@ -104,13 +104,12 @@ struct ExactWalk {
 };
 
 // A stretch of observed bytes, and where its list of covering occurrences
-// (pattern, where the occurrence ends) begins in Engine::cover.
+// (pattern, where the occurrence ends) begins in Engine::cover; it ends
+// where the next stretch's begins. There can be one per byte: kept small.
 struct Stretch {
-    std::uint64_t start;
-    std::uint32_t length;        // there can be one per byte: kept small
+    std::uint64_t start, end;
     std::uint32_t owner = none;  // the pattern written here at once, if any
-    std::uint32_t coverBegin = 0, coverEnd = 0;
-    std::uint64_t end() const { return start + length; }
+    std::uint32_t coverBegin = 0;
 };
 
 // A pattern replayed exactly whose occurrences a writer's occurrences
@@ -492,19 +491,24 @@ void collectDeclarations(Engine& engine, const std::unordered_map<std::uint64_t,
     }
 }
 
+// Where the list of occurrences covering stretch id ends in Engine::cover.
+std::uint32_t coverEndOf(const Engine& engine, std::uint32_t id) {
+    return id + 1 < engine.stretches.size() ? engine.stretches[id + 1].coverBegin
+                                           : static_cast<std::uint32_t>(engine.cover.size());
+}
+
 std::uint32_t addStretch(Engine& engine, std::uint64_t start, std::uint64_t end, std::uint32_t owner) {
     fitsIndex(engine.stretches.size());
-    fitsIndex(end - start);
-    engine.stretches.push_back({start, static_cast<std::uint32_t>(end - start), owner});
+    engine.stretches.push_back({start, end, owner});
     markRange(engine.observedMask, start, end);
     return static_cast<std::uint32_t>(engine.stretches.size() - 1);
 }
 
 // Pairs every observed occurrence of a deferred pattern with the stretches
-// it covers: counted into each stretch's coverEnd, or, with fill, written
-// at coverEnd into Engine::cover.
+// it covers: counted into each stretch's next, or, with fill, written at
+// next into Engine::cover.
 void coverPairs(Engine& engine, const std::vector<std::uint32_t>& blockBegin, const std::vector<std::uint32_t>& byBlock,
-                bool fill) {
+                std::vector<std::uint32_t>& next, bool fill) {
     for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
         const Pattern& pattern = engine.patterns[id];
         const std::uint64_t length = pattern.upper.size();
@@ -512,15 +516,15 @@ void coverPairs(Engine& engine, const std::vector<std::uint32_t>& blockBegin, co
             const std::uint64_t from = pattern.hits[i], to = from + length;
             for (std::uint64_t b = from >> 6; b <= (to - 1) >> 6; ++b) {
                 for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
-                    Stretch& stretch = engine.stretches[byBlock[e]];
+                    const Stretch& stretch = engine.stretches[byBlock[e]];
                     if (stretch.start >= to) break;
-                    if (stretch.end() <= from) continue;
+                    if (stretch.end <= from) continue;
                     if ((std::max(stretch.start, from) >> 6) != b) continue;  // counted in its first shared block
                     if (fill) {
-                        engine.cover[stretch.coverEnd++] = {id, static_cast<std::uint32_t>(to - stretch.start)};
+                        engine.cover[next[byBlock[e]]++] = {id, static_cast<std::uint32_t>(to - stretch.start)};
                     } else {
                         fitsIndex(to - stretch.start);
-                        fitsIndex(++stretch.coverEnd);
+                        fitsIndex(++next[byBlock[e]]);
                     }
                 }
             }
@@ -582,7 +586,7 @@ void markObservedBytes(Engine& engine) {
     const std::size_t blocks = engine.observedMask.size();
     std::vector<std::uint32_t> blockBegin(blocks + 1, 0), byBlock;
     for (const Stretch& stretch : engine.stretches) {
-        for (std::uint64_t b = stretch.start >> 6; stretch.end() > stretch.start && b <= (stretch.end() - 1) >> 6; ++b) {
+        for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
             ++blockBegin[b + 1];
         }
     }
@@ -592,7 +596,7 @@ void markObservedBytes(Engine& engine) {
         std::vector<std::uint32_t> fill(blockBegin.begin(), blockBegin.end() - 1);
         for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
             const Stretch& stretch = engine.stretches[id];
-            for (std::uint64_t b = stretch.start >> 6; stretch.end() > stretch.start && b <= (stretch.end() - 1) >> 6; ++b) {
+            for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
                 byBlock[fill[b]++] = id;
             }
         }
@@ -617,15 +621,16 @@ void markObservedBytes(Engine& engine) {
         }
     }
     std::uint64_t total = 0;
-    coverPairs(engine, blockBegin, byBlock, false);
-    for (Stretch& stretch : engine.stretches) {
-        const std::uint64_t count = stretch.coverEnd;
-        stretch.coverBegin = stretch.coverEnd = static_cast<std::uint32_t>(total);
+    std::vector<std::uint32_t> next(engine.stretches.size(), 0);
+    coverPairs(engine, blockBegin, byBlock, next, false);
+    for (std::size_t id = 0; id < engine.stretches.size(); ++id) {
+        const std::uint64_t count = next[id];
+        engine.stretches[id].coverBegin = next[id] = static_cast<std::uint32_t>(total);
         total += count;
         fitsIndex(total);
     }
     engine.cover.resize(total);
-    coverPairs(engine, blockBegin, byBlock, true);
+    coverPairs(engine, blockBegin, byBlock, next, true);
 
     // Which writers reach the occurrences of patterns replayed exactly: the
     // deferred ones through the lists above, the immediate ones (other such
@@ -656,16 +661,16 @@ void markObservedBytes(Engine& engine) {
         if (stretch.owner == none || !engine.patterns[stretch.owner].overlapping) continue;
         const std::uint32_t reachedPattern = stretch.owner;
         const auto at = static_cast<std::int64_t>(stretch.start);
-        for (std::uint32_t c = stretch.coverBegin; c < stretch.coverEnd; ++c) {
+        for (std::uint32_t c = stretch.coverBegin; c < coverEndOf(engine, id); ++c) {
             const auto [writer, end] = engine.cover[c];
             const std::int64_t start = at + end - static_cast<std::int64_t>(engine.patterns[writer].upper.size());
             note({writer, {reachedPattern, start - at}});
         }
-        for (std::uint64_t b = stretch.start >> 6; b <= (stretch.end() - 1) >> 6; ++b) {
+        for (std::uint64_t b = stretch.start >> 6; b <= (stretch.end - 1) >> 6; ++b) {
             for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
                 const Stretch& other = engine.stretches[byBlock[e]];
-                if (other.start >= stretch.end()) break;
-                if (other.owner == none || other.owner == reachedPattern || other.end() <= stretch.start) continue;
+                if (other.start >= stretch.end) break;
+                if (other.owner == none || other.owner == reachedPattern || other.end <= stretch.start) continue;
                 if ((std::max(other.start, stretch.start) >> 6) != b) continue;
                 note({other.owner, {reachedPattern, static_cast<std::int64_t>(other.start) - at}});
             }
@@ -686,15 +691,16 @@ std::uint64_t rankOf(const Engine& engine, std::uint64_t at) {
 // last immediate writes, overruled byte by byte by later deferred rewrites.
 const std::string& readStretch(Engine& engine, std::uint32_t id) {
     const Stretch& stretch = engine.stretches[id];
-    const std::uint64_t length = stretch.length;
-    engine.work += 32 + length + (stretch.coverEnd - stretch.coverBegin);
+    const std::uint64_t length = stretch.end - stretch.start;
+    const std::uint32_t coverEnd = coverEndOf(engine, id);
+    engine.work += 32 + length + (coverEnd - stretch.coverBegin);
     engine.current.assign(*engine.text, stretch.start, length);
-    if (stretch.coverBegin == stretch.coverEnd) return engine.current;
+    if (stretch.coverBegin == coverEnd) return engine.current;
     engine.currentTime.resize(length);
     // A stretch's bytes are all observed, so their ranks are consecutive.
     const std::uint64_t first = rankOf(engine, stretch.start);
     for (std::uint64_t k = 0; k < length; ++k) engine.currentTime[k] = engine.writtenAt[first + k];
-    for (std::uint32_t c = stretch.coverBegin; c < stretch.coverEnd; ++c) {
+    for (std::uint32_t c = stretch.coverBegin; c < coverEnd; ++c) {
         const Pattern& writer = engine.patterns[engine.cover[c].first];
         const std::uint64_t time = writer.lastTime;
         if (time == 0) continue;
@@ -756,7 +762,7 @@ void putStretch(Engine& engine, std::uint32_t id, std::string_view x, bool chang
     for (std::uint64_t k = 0; k < x.size(); ++k) engine.writtenAt[first + k] = time;
     if (changed) {
         engine.tool->sourceChanged = true;
-        noteChange(engine, stretch.start, stretch.end());
+        noteChange(engine, stretch.start, stretch.end);
         noteWriter(engine, stretch.owner, x);
     }
 }
@@ -1251,8 +1257,8 @@ std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> declarationsReache
     std::vector<bool> isUsed(engine.patterns.size(), false);
     for (const std::uint32_t id : used) isUsed[id] = true;
     for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
-        const Stretch& stretch = engine.stretches[line.firstKeyStretch + i];
-        for (std::uint32_t c = stretch.coverBegin; c < stretch.coverEnd; ++c) {
+        const std::uint32_t id = line.firstKeyStretch + i;
+        for (std::uint32_t c = engine.stretches[id].coverBegin; c < coverEndOf(engine, id); ++c) {
             if (!isUsed[engine.cover[c].first]) continue;
             // A pattern may cover one declaration several times; listed once.
             std::vector<std::uint32_t>& list = reached[engine.cover[c].first];
@@ -1373,10 +1379,10 @@ bool skipsUnchanged(Engine& engine, const Line& line, std::uint32_t i, StepMemo&
         const Occurrences& hits = engine.patterns[line.pattern].hits;
         const std::uint64_t length = line.key.size();
         for (auto it = std::lower_bound(hits.begin(), hits.end(), name.start >= length ? name.start - length + 1 : 0);
-             it != hits.end() && *it < name.end(); ++it) {
+             it != hits.end() && *it < name.end; ++it) {
             const auto index = static_cast<std::uint32_t>(it - hits.begin());
             if (!std::binary_search(fix->second.begin(), fix->second.end(), index)) continue;
-            for (std::uint64_t k = std::max(*it, name.start); k < std::min(*it + length, name.end()); ++k) {
+            for (std::uint64_t k = std::max(*it, name.start); k < std::min(*it + length, name.end); ++k) {
                 declared[k - name.start] = line.key[k - *it];
             }
         }
