@@ -1,8 +1,9 @@
-// Console, command line, path, folder-listing and file services. One
+// Console, command line, path, folder-listing, file and memory services. One
 // implementation per platform: system_posix.cpp and system_win32.cpp, chosen
 // by the build. Both give the same results for the same file-system contents.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -96,5 +97,10 @@ const char* describeSaveStatus(SaveStatus status);
 
 /// Suspends the process for the given number of seconds (millisecond grain).
 void pauseSeconds(double seconds);
+
+/// Asks the system to back the whole pages inside a large block of memory
+/// with large pages where it can, which spares a page fault per 4 KiB on
+/// first touch; does nothing where it cannot. Never changes the bytes.
+void adviseLargeBlock(void* block, std::size_t size);
 
 }  // namespace vorrel

@@ -313,4 +313,18 @@ void pauseSeconds(double seconds) {
     }
 }
 
+void adviseLargeBlock(void* block, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+    static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    // Only pages wholly inside the block: its neighbours are none of our business.
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t from = (start + page - 1) & ~(page - 1);
+    const std::uintptr_t to = (start + size) & ~(page - 1);
+    if (block != nullptr && to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)size;
+#endif
+}
+
 }  // namespace vorrel

@@ -1,6 +1,7 @@
 #include "system/system.h"
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -11,6 +12,7 @@
 #include <windows.h>
 #else
 #include <grp.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -240,6 +242,53 @@ TEST_F(SystemTest, PauseWaitsAboutAsLongAsAsked) {
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(95));
     EXPECT_LT(waited, std::chrono::seconds(5));
+}
+
+#ifdef __linux__
+// The flags the kernel keeps for the mapping that holds address, from
+// /proc/self/smaps; empty when it is not found.
+std::string mappingFlags(const void* address) {
+    std::ifstream smaps("/proc/self/smaps");
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        unsigned long long from = 0, to = 0;
+        if (std::sscanf(line.c_str(), "%llx-%llx ", &from, &to) == 2 && line.find(':') > line.find(' ')) {
+            inside = from <= at && at < to;
+        } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+            return line.substr(8) + " ";
+        }
+    }
+    return "";
+}
+
+TEST(LargeBlockTest, AdviceReachesTheWholePagesInsideTheBlockAndKeepsItsBytes) {
+    if (!fs::exists("/sys/kernel/mm/transparent_hugepage")) GTEST_SKIP() << "this kernel has no large pages";
+    const std::size_t size = std::size_t{32} << 20;
+    // A mapping of its own, so its flags are the block's alone; the block
+    // starts and ends off the page bounds, as a heap block does.
+    void* mapping = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(mapping, MAP_FAILED);
+    char* bytes = static_cast<char*>(mapping);
+    for (std::size_t k = 0; k < size; k += 4093) bytes[k] = static_cast<char>(k % 251);
+    EXPECT_EQ(mappingFlags(bytes + size / 2).find(" hg "), std::string::npos);
+
+    adviseLargeBlock(bytes + 16, size - 32);
+    EXPECT_NE(mappingFlags(bytes + size / 2).find(" hg "), std::string::npos);
+    // The partial pages at both ends stay as they were.
+    EXPECT_EQ(mappingFlags(bytes).find(" hg "), std::string::npos);
+    EXPECT_EQ(mappingFlags(bytes + size - 1).find(" hg "), std::string::npos);
+    for (std::size_t k = 0; k < size; k += 4093) ASSERT_EQ(bytes[k], static_cast<char>(k % 251)) << k;
+    ::munmap(mapping, size);
+}
+#endif
+
+TEST(LargeBlockTest, AdviceOnBlocksTooSmallForAPageChangesNothing) {
+    std::vector<char> small(100, 'x');
+    adviseLargeBlock(small.data() + 1, 50);
+    adviseLargeBlock(nullptr, 0);
+    adviseLargeBlock(small.data(), 0);
+    EXPECT_EQ(std::string(small.begin(), small.end()), std::string(100, 'x'));
 }
 
 }  // namespace

@@ -282,4 +282,8 @@ void pauseSeconds(double seconds) {
     if (milliseconds >= 1.0) SleepEx(static_cast<DWORD>(milliseconds), TRUE);
 }
 
+// Large pages on Windows need a privilege ordinary users lack, and must be
+// allocated as such from the start.
+void adviseLargeBlock(void*, std::size_t) {}
+
 }  // namespace vorrel

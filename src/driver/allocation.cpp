@@ -1,0 +1,33 @@
+// The program's own operator new and delete: malloc and free, as the standard
+// library's, except that a large block (the source text, the lists of matches)
+// is offered large pages. The scan fills hundreds of megabytes once, and with
+// 4 KiB pages a page fault per page took a third of its time.
+// Left out of sanitizer builds, which track allocations with their own.
+#include <cstdlib>
+#include <new>
+
+#include "system/system.h"
+
+namespace {
+
+// Large enough to hold whole 2 MiB pages wherever the block starts.
+constexpr std::size_t largeBlockSize = std::size_t{4} << 20;
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (size == 0) size = 1;
+    for (;;) {
+        if (void* block = std::malloc(size)) {
+            if (size >= largeBlockSize) vorrel::adviseLargeBlock(block, size);
+            return block;
+        }
+        const std::new_handler handler = std::get_new_handler();
+        if (handler == nullptr) throw std::bad_alloc();
+        handler();
+    }
+}
+
+void operator delete(void* block) noexcept { std::free(block); }
+
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
