@@ -104,8 +104,9 @@ struct ExactWalk {
 };
 
 // A stretch of observed bytes, and where its list of covering occurrences
-// (pattern, where the occurrence ends) begins in Engine::cover; it ends
-// where the next stretch's begins. There can be one per byte: kept small.
+// (pattern, where the occurrence ends) begins in Engine::cover; that list
+// ends where the next stretch's list begins. There can be one stretch per
+// byte: kept small.
 struct Stretch {
     std::uint64_t start, end;
     std::uint32_t owner = none;  // the pattern written here at once, if any
@@ -231,8 +232,6 @@ void findPendingOccurrences(Engine& engine) {
     std::vector<Occurrences> found = findOccurrences(*engine.text, uppers);
     for (std::size_t i = 0; i < pending.size(); ++i) {
         fitsIndex(found[i].size());
-        // Kept to the end of the run, and grown by doubling: give back the rest.
-        found[i].shrink_to_fit();
         engine.patterns[pending[i]].hits = std::move(found[i]);
         engine.patterns[pending[i]].hitsKnown = true;
     }
@@ -661,7 +660,7 @@ void markObservedBytes(Engine& engine) {
         if (stretch.owner == none || !engine.patterns[stretch.owner].overlapping) continue;
         const std::uint32_t reachedPattern = stretch.owner;
         const auto at = static_cast<std::int64_t>(stretch.start);
-        for (std::uint32_t c = stretch.coverBegin; c < coverEndOf(engine, id); ++c) {
+        for (std::uint32_t c = stretch.coverBegin, last = coverEndOf(engine, id); c < last; ++c) {
             const auto [writer, end] = engine.cover[c];
             const std::int64_t start = at + end - static_cast<std::int64_t>(engine.patterns[writer].upper.size());
             note({writer, {reachedPattern, start - at}});
@@ -752,7 +751,6 @@ void noteWriter(Engine& engine, std::uint32_t writer, std::string_view x) {
     }
 }
 
-// Writes x over a stretch now; true when that changed its bytes.
 // Writes x over a stretch now, told whether that changes its bytes.
 void putStretch(Engine& engine, std::uint32_t id, std::string_view x, bool changed) {
     const Stretch& stretch = engine.stretches[id];
@@ -775,15 +773,18 @@ bool writeStretch(Engine& engine, std::uint32_t id, std::string_view x) {
 
 std::uint32_t stretchOf(const ExactWalk& walk, std::uint32_t index) { return walk.firstStretch + index; }
 
-// Files every occurrence afresh under its hash, dropping stale entries, once
-// they outnumber the live ones: spellings that change back and forth would
-// otherwise pile up entries without end.
-void compactFiling(ExactWalk& walk) {
-    if (walk.filedEntries < 4 * walk.spelling.size() + 1024) return;
+// Files every occurrence afresh under the hash of its spelling.
+void fileAll(ExactWalk& walk) {
     for (auto& entry : walk.recent) entry = {0, nullptr};
     walk.filed.clear();
     for (std::uint32_t i = 0; i < walk.spelling.size(); ++i) walk.filed[walk.spelling[i]].push_back(i);
     walk.filedEntries = walk.spelling.size();
+}
+
+// Drops stale entries once they outnumber the live ones: spellings that
+// change back and forth would otherwise pile up entries without end.
+void compactFiling(ExactWalk& walk) {
+    if (walk.filedEntries >= 4 * walk.spelling.size() + 1024) fileAll(walk);
 }
 
 // The bucket of a hash; a spelling is mostly filed under one of a few.
@@ -846,9 +847,8 @@ void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::uint
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::string& bytes = readStretch(engine, stretchOf(walk, i));
         walk.spelling[i] = spellingHash(bytes.data(), bytes.size());
-        walk.filed[walk.spelling[i]].push_back(i);
     }
-    walk.filedEntries = count;
+    fileAll(walk);
     engine.active.push_back(&walk);
 }
 
@@ -1090,16 +1090,13 @@ std::uint32_t replayGroups(Engine& engine, ChainGroups& groups, const LocalCopy&
 // Files every occurrence of the copy under the hash of its bytes.
 void fileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
     const auto count = static_cast<std::uint32_t>(copy.offset.size());
-    for (auto& entry : walk.recent) entry = {0, nullptr};
-    walk.filed.clear();
     walk.spelling.resize(count);
     walk.isTouched.assign(count, 0);
     walk.touched.clear();
     for (std::uint32_t i = 0; i < count; ++i) {
         walk.spelling[i] = spellingHash(copy.bytes.data() + copy.offset[i], length);
-        walk.filed[walk.spelling[i]].push_back(i);
     }
-    walk.filedEntries = count;
+    fileAll(walk);
 }
 
 // Replays the pattern spelling by spelling, unless its last such replay, to
@@ -1127,7 +1124,7 @@ void rewriteExactly(Engine& engine, std::uint32_t id, std::string_view x) {
         refileCopy(walk, copy, length);
         if (copy.bytes.compare(copy.offset[i], length, x) == 0) continue;
         if (looked >= check) {
-            check = check > ~std::uint64_t(0) / 2 ? ~std::uint64_t(0) : 2 * check + count;
+            check = check > (~std::uint64_t(0) - count) / 2 ? ~std::uint64_t(0) : 2 * check + count;
             ChainGroups groups = groupChains(copy, pattern.hits, length);
             engine.work += groups.allBytes;
             const bool pays = groupsPay(groups, lately, replaces);
@@ -1258,7 +1255,7 @@ std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> declarationsReache
     for (const std::uint32_t id : used) isUsed[id] = true;
     for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
         const std::uint32_t id = line.firstKeyStretch + i;
-        for (std::uint32_t c = engine.stretches[id].coverBegin; c < coverEndOf(engine, id); ++c) {
+        for (std::uint32_t c = engine.stretches[id].coverBegin, last = coverEndOf(engine, id); c < last; ++c) {
             if (!isUsed[engine.cover[c].first]) continue;
             // A pattern may cover one declaration several times; listed once.
             std::vector<std::uint32_t>& list = reached[engine.cover[c].first];
