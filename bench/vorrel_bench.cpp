@@ -14,6 +14,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -233,6 +234,7 @@ Dataset ensureDataset(const Options& options, const DatasetSpec& spec) {
     SourceSpec s;
     s.bytes = spec.bytes;
     s.seed = sourceSeed;
+    std::optional<OverlapPart> overlap;  // which overlap source, if it is one
     switch (spec.kind) {
     case Kind::sparse:
         library = makeLibrary(spec.modules, 1000 + static_cast<std::uint64_t>(spec.modules));
@@ -270,19 +272,15 @@ Dataset ensureDataset(const Options& options, const DatasetSpec& spec) {
         s.membersMin = 6;
         s.membersMax = 12;
         break;
-    case Kind::overlapKeys: library = makeOverlapLibrary(OverlapPart::keys); break;
-    case Kind::overlapMembers: library = makeOverlapLibrary(OverlapPart::members); break;
-    case Kind::overlapDeclarations: library = makeOverlapLibrary(OverlapPart::declarations); break;
-    case Kind::overlapNames: library = makeOverlapLibrary(OverlapPart::names); break;
+    case Kind::overlapKeys: overlap = OverlapPart::keys; break;
+    case Kind::overlapMembers: overlap = OverlapPart::members; break;
+    case Kind::overlapDeclarations: overlap = OverlapPart::declarations; break;
+    case Kind::overlapNames: overlap = OverlapPart::names; break;
     }
+    if (overlap) library = makeOverlapLibrary(*overlap);
     writeLibrary(library, d.folder + "/inc/Vorrel");
-    if (spec.kind == Kind::overlapKeys || spec.kind == Kind::overlapMembers || spec.kind == Kind::overlapDeclarations ||
-        spec.kind == Kind::overlapNames) {
-        const OverlapPart part = spec.kind == Kind::overlapKeys           ? OverlapPart::keys
-                                 : spec.kind == Kind::overlapMembers      ? OverlapPart::members
-                                 : spec.kind == Kind::overlapDeclarations ? OverlapPart::declarations
-                                                                          : OverlapPart::names;
-        d.stats = writeOverlapSource(library, part, spec.bytes, sourceSeed, d.source, d.uses);
+    if (overlap) {
+        d.stats = writeOverlapSource(library, *overlap, spec.bytes, sourceSeed, d.source, d.uses);
         d.stats.modulesUsed = countModulesFound(library, d.source);
     } else {
         d.stats = writeSource(library, s, d.source, d.uses);
