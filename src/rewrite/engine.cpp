@@ -134,7 +134,10 @@ struct Engine {
     std::vector<Module> modules;
     std::vector<Declaration> declarations;
     std::vector<Stretch> stretches;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> cover;  // (writer, end of its occurrence from the stretch start)
+    // (writer, end of its occurrence from the stretch start) per entry, see coverAt
+    std::vector<std::uint32_t> cover;
+    unsigned coverEndBits = 0;  // an entry in one word: writer << coverEndBits | end
+    bool coverWide = false;     // an entry in two words: writer, end
     std::vector<std::vector<Reach>> reaches;  // per writing pattern
     std::vector<std::uint64_t> observedMask;
     std::vector<std::uint64_t> blockMask;  // per 64-byte block: whether it holds an observed byte
@@ -492,8 +495,35 @@ void collectDeclarations(Engine& engine, const std::unordered_map<std::uint64_t,
 
 // Where the list of occurrences covering stretch id ends in Engine::cover.
 std::uint32_t coverEndOf(const Engine& engine, std::uint32_t id) {
-    return id + 1 < engine.stretches.size() ? engine.stretches[id + 1].coverBegin
-                                           : static_cast<std::uint32_t>(engine.cover.size());
+    if (id + 1 < engine.stretches.size()) return engine.stretches[id + 1].coverBegin;
+    return static_cast<std::uint32_t>(engine.coverWide ? engine.cover.size() / 2 : engine.cover.size());
+}
+
+struct CoverEntry {
+    std::uint32_t writer, end;
+};
+
+// Entry c of the cover lists. There can be many times as many entries as
+// source bytes, so they take one word each when both fields fit in it.
+CoverEntry coverAt(const Engine& engine, std::uint32_t c) {
+    if (engine.coverWide) return {engine.cover[2 * std::size_t(c)], engine.cover[2 * std::size_t(c) + 1]};
+    const std::uint32_t word = engine.cover[c];
+    return {word >> engine.coverEndBits, word & ((std::uint32_t(1) << engine.coverEndBits) - 1)};
+}
+
+void putCover(Engine& engine, std::uint32_t c, std::uint32_t writer, std::uint32_t end) {
+    if (engine.coverWide) {
+        engine.cover[2 * std::size_t(c)] = writer;
+        engine.cover[2 * std::size_t(c) + 1] = end;
+    } else {
+        engine.cover[c] = writer << engine.coverEndBits | end;
+    }
+}
+
+unsigned bitsFor(std::uint64_t value) {
+    unsigned bits = 0;
+    while (value >> bits != 0) ++bits;
+    return bits;
 }
 
 std::uint32_t addStretch(Engine& engine, std::uint64_t start, std::uint64_t end, std::uint32_t owner) {
@@ -504,10 +534,10 @@ std::uint32_t addStretch(Engine& engine, std::uint64_t start, std::uint64_t end,
 }
 
 // Pairs every observed occurrence of a deferred pattern with the stretches
-// it covers: counted into each stretch's next, or, with fill, written at
-// next into Engine::cover.
+// it covers: counted into each stretch's next, the largest end into maxEnd,
+// or, with fill, written at next into Engine::cover.
 void coverPairs(Engine& engine, const std::vector<std::uint32_t>& blockBegin, const std::vector<std::uint32_t>& byBlock,
-                std::vector<std::uint32_t>& next, bool fill) {
+                std::vector<std::uint32_t>& next, std::uint64_t& maxEnd, bool fill) {
     for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
         const Pattern& pattern = engine.patterns[id];
         const std::uint64_t length = pattern.upper.size();
@@ -520,10 +550,11 @@ void coverPairs(Engine& engine, const std::vector<std::uint32_t>& blockBegin, co
                     if (stretch.end <= from) continue;
                     if ((std::max(stretch.start, from) >> 6) != b) continue;  // counted in its first shared block
                     if (fill) {
-                        engine.cover[next[byBlock[e]]++] = {id, static_cast<std::uint32_t>(to - stretch.start)};
+                        putCover(engine, next[byBlock[e]]++, id, static_cast<std::uint32_t>(to - stretch.start));
                     } else {
                         fitsIndex(to - stretch.start);
                         fitsIndex(++next[byBlock[e]]);
+                        maxEnd = std::max(maxEnd, to - stretch.start);
                     }
                 }
             }
@@ -619,17 +650,19 @@ void markObservedBytes(Engine& engine) {
             if (anyMarked(engine.observedMask, from, to)) pattern.observed.push_back(i);
         }
     }
-    std::uint64_t total = 0;
+    std::uint64_t total = 0, maxEnd = 0;
     std::vector<std::uint32_t> next(engine.stretches.size(), 0);
-    coverPairs(engine, blockBegin, byBlock, next, false);
+    coverPairs(engine, blockBegin, byBlock, next, maxEnd, false);
     for (std::size_t id = 0; id < engine.stretches.size(); ++id) {
         const std::uint64_t count = next[id];
         engine.stretches[id].coverBegin = next[id] = static_cast<std::uint32_t>(total);
         total += count;
         fitsIndex(total);
     }
-    engine.cover.resize(total);
-    coverPairs(engine, blockBegin, byBlock, next, true);
+    engine.coverEndBits = bitsFor(maxEnd);
+    engine.coverWide = engine.coverEndBits + bitsFor(engine.patterns.size()) > std::min(32u, engine.limits.coverEntryBits);
+    engine.cover.resize(engine.coverWide ? 2 * total : total);
+    coverPairs(engine, blockBegin, byBlock, next, maxEnd, true);
 
     // Which writers reach the occurrences of patterns replayed exactly: the
     // deferred ones through the lists above, the immediate ones (other such
@@ -661,7 +694,7 @@ void markObservedBytes(Engine& engine) {
         const std::uint32_t reachedPattern = stretch.owner;
         const auto at = static_cast<std::int64_t>(stretch.start);
         for (std::uint32_t c = stretch.coverBegin, last = coverEndOf(engine, id); c < last; ++c) {
-            const auto [writer, end] = engine.cover[c];
+            const auto [writer, end] = coverAt(engine, c);
             const std::int64_t start = at + end - static_cast<std::int64_t>(engine.patterns[writer].upper.size());
             note({writer, {reachedPattern, start - at}});
         }
@@ -700,11 +733,12 @@ const std::string& readStretch(Engine& engine, std::uint32_t id) {
     const std::uint64_t first = rankOf(engine, stretch.start);
     for (std::uint64_t k = 0; k < length; ++k) engine.currentTime[k] = engine.writtenAt[first + k];
     for (std::uint32_t c = stretch.coverBegin; c < coverEnd; ++c) {
-        const Pattern& writer = engine.patterns[engine.cover[c].first];
+        const CoverEntry entry = coverAt(engine, c);
+        const Pattern& writer = engine.patterns[entry.writer];
         const std::uint64_t time = writer.lastTime;
         if (time == 0) continue;
         // Offsets from the stretch's start; the occurrence may begin before it.
-        const std::int64_t end = engine.cover[c].second;
+        const std::int64_t end = entry.end;
         const std::int64_t at = end - static_cast<std::int64_t>(writer.upper.size());
         const std::int64_t to = std::min<std::int64_t>(end, static_cast<std::int64_t>(length));
         for (std::int64_t k = std::max<std::int64_t>(at, 0); k < to; ++k) {
@@ -1256,9 +1290,10 @@ std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> declarationsReache
     for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
         const std::uint32_t id = line.firstKeyStretch + i;
         for (std::uint32_t c = engine.stretches[id].coverBegin, last = coverEndOf(engine, id); c < last; ++c) {
-            if (!isUsed[engine.cover[c].first]) continue;
+            const std::uint32_t writer = coverAt(engine, c).writer;
+            if (!isUsed[writer]) continue;
             // A pattern may cover one declaration several times; listed once.
-            std::vector<std::uint32_t>& list = reached[engine.cover[c].first];
+            std::vector<std::uint32_t>& list = reached[writer];
             if (list.empty() || list.back() != i) list.push_back(i);
         }
     }

@@ -30,6 +30,10 @@ struct ScanLimits {
     /// passes over the chains, that replaying group by group may cost before
     /// it goes back to occurrences; 0 goes back after one replace.
     std::uint64_t groupPayback = 4;
+    /// Bits an entry of the lists of occurrences covering observed bytes
+    /// may take in one word before every entry takes two; lower only to try
+    /// the two-word form.
+    unsigned coverEntryBits = 32;
 };
 
 /// Scans tool.sourceText against tool.catalogueList: re-cases every use of

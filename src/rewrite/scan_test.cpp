@@ -170,6 +170,21 @@ TEST(MemberCase, LfOnlyModuleHeaderRunsToTheEndOfTheFile) {
     EXPECT_EQ(scan.tool.sourceText, "DIM t AS TIMER\r\nt.Start\nbody\r\n");
 }
 
+// A declared name of over half a million bytes, and a catalogue line five
+// thousand lines down whose key occurs at the name's end: where that rewrite
+// lies in the name and whose it is take 33 bits together, one more than a
+// word holds, and the name must still be read as that line left it.
+TEST(MemberCase, LongNamesReadTheRewritesOfLinesFarDownTheCatalogue) {
+    std::string catalogue;
+    for (int i = 0; i < 4999; ++i) catalogue += catalogueLine("Vorrel", "F" + std::to_string(i) + ".inc");
+    catalogue += catalogueLine("Vorrel", "Kz.inc") + timerLine;
+    const std::string name = std::string(600000, 'x') + "kz(y";
+    Scan scan(catalogue, "DIM " + name + " AS TIMER\r\n" + name + ".START\r\n");
+    const std::string fixed = std::string(600000, 'x') + "KZ(y";
+    EXPECT_TRUE(scan.tool.sourceText == "DIM " + fixed + " AS TIMER\r\n" + fixed + ".Start\r\n");
+    EXPECT_EQ(scan.tool.addedCount, 2);
+}
+
 TEST(InsertionOffset, FirstLineNotBeginningWithDollar) {
     EXPECT_EQ(insertionOffset("code\r\n"), 0u);
     EXPECT_EQ(insertionOffset(""), 0u);
