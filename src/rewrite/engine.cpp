@@ -134,10 +134,12 @@ struct Engine {
     std::vector<Module> modules;
     std::vector<Declaration> declarations;
     std::vector<Stretch> stretches;
-    // (writer, end of its occurrence from the stretch start) per entry, see coverAt
-    std::vector<std::uint32_t> cover;
-    unsigned coverEndBits = 0;  // an entry in one word: writer << coverEndBits | end
-    bool coverWide = false;     // an entry in two words: writer, end
+    // Per entry, writer << coverEndBits | end, where end is where the
+    // writer's occurrence ends from the stretch start; coverWidth 16-bit
+    // units an entry, low unit first.
+    std::vector<std::uint16_t> cover;
+    unsigned coverEndBits = 0;
+    unsigned coverWidth = 1;
     std::vector<std::vector<Reach>> reaches;  // per writing pattern
     std::vector<std::uint64_t> observedMask;
     std::vector<std::uint64_t> blockMask;  // per 64-byte block: whether it holds an observed byte
@@ -496,7 +498,7 @@ void collectDeclarations(Engine& engine, const std::unordered_map<std::uint64_t,
 // Where the list of occurrences covering stretch id ends in Engine::cover.
 std::uint32_t coverEndOf(const Engine& engine, std::uint32_t id) {
     if (id + 1 < engine.stretches.size()) return engine.stretches[id + 1].coverBegin;
-    return static_cast<std::uint32_t>(engine.coverWide ? engine.cover.size() / 2 : engine.cover.size());
+    return static_cast<std::uint32_t>(engine.cover.size() / engine.coverWidth);
 }
 
 struct CoverEntry {
@@ -504,20 +506,19 @@ struct CoverEntry {
 };
 
 // Entry c of the cover lists. There can be many times as many entries as
-// source bytes, so they take one word each when both fields fit in it.
+// source bytes, so each takes as few 16-bit units as its fields need.
 CoverEntry coverAt(const Engine& engine, std::uint32_t c) {
-    if (engine.coverWide) return {engine.cover[2 * std::size_t(c)], engine.cover[2 * std::size_t(c) + 1]};
-    const std::uint32_t word = engine.cover[c];
-    return {word >> engine.coverEndBits, word & ((std::uint32_t(1) << engine.coverEndBits) - 1)};
+    const std::uint16_t* units = engine.cover.data() + std::size_t(c) * engine.coverWidth;
+    std::uint64_t value = units[0];
+    for (unsigned i = 1; i < engine.coverWidth; ++i) value |= std::uint64_t(units[i]) << (16 * i);
+    return {static_cast<std::uint32_t>(value >> engine.coverEndBits),
+            static_cast<std::uint32_t>(value & ((std::uint64_t(1) << engine.coverEndBits) - 1))};
 }
 
 void putCover(Engine& engine, std::uint32_t c, std::uint32_t writer, std::uint32_t end) {
-    if (engine.coverWide) {
-        engine.cover[2 * std::size_t(c)] = writer;
-        engine.cover[2 * std::size_t(c) + 1] = end;
-    } else {
-        engine.cover[c] = writer << engine.coverEndBits | end;
-    }
+    const std::uint64_t value = std::uint64_t(writer) << engine.coverEndBits | end;
+    std::uint16_t* units = engine.cover.data() + std::size_t(c) * engine.coverWidth;
+    for (unsigned i = 0; i < engine.coverWidth; ++i) units[i] = static_cast<std::uint16_t>(value >> (16 * i));
 }
 
 unsigned bitsFor(std::uint64_t value) {
@@ -660,8 +661,9 @@ void markObservedBytes(Engine& engine) {
         fitsIndex(total);
     }
     engine.coverEndBits = bitsFor(maxEnd);
-    engine.coverWide = engine.coverEndBits + bitsFor(engine.patterns.size()) > std::min(32u, engine.limits.coverEntryBits);
-    engine.cover.resize(engine.coverWide ? 2 * total : total);
+    const unsigned entryBits = std::max(engine.coverEndBits + bitsFor(engine.patterns.size()), engine.limits.coverEntryBits);
+    engine.coverWidth = entryBits <= 16 ? 1 : entryBits <= 32 ? 2 : 4;
+    engine.cover.resize(total * engine.coverWidth);
     coverPairs(engine, blockBegin, byBlock, next, maxEnd, true);
 
     // Which writers reach the occurrences of patterns replayed exactly: the

@@ -31,9 +31,9 @@ struct ScanLimits {
     /// it goes back to occurrences; 0 goes back after one replace.
     std::uint64_t groupPayback = 4;
     /// Bits an entry of the lists of occurrences covering observed bytes
-    /// may take in one word before every entry takes two; lower only to try
-    /// the two-word form.
-    unsigned coverEntryBits = 32;
+    /// takes at least (16, 32 or 64, as its fields need); raise only to try
+    /// the wider forms.
+    unsigned coverEntryBits = 16;
 };
 
 /// Scans tool.sourceText against tool.catalogueList: re-cases every use of

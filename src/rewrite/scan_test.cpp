@@ -170,19 +170,27 @@ TEST(MemberCase, LfOnlyModuleHeaderRunsToTheEndOfTheFile) {
     EXPECT_EQ(scan.tool.sourceText, "DIM t AS TIMER\r\nt.Start\nbody\r\n");
 }
 
-// A declared name of over half a million bytes, and a catalogue line five
-// thousand lines down whose key occurs at the name's end: where that rewrite
-// lies in the name and whose it is take 33 bits together, one more than a
-// word holds, and the name must still be read as that line left it.
-TEST(MemberCase, LongNamesReadTheRewritesOfLinesFarDownTheCatalogue) {
+// The bytes of a declared name are read back through a list of the rewrites
+// that cover them, an entry holding whose rewrite and where it ends in the
+// name, in as few bits as the catalogue and the longest name need. A key
+// far down the catalogue that occurs at the end of a long name makes an
+// entry one bit wider than 16 or than 32 bits; the name must still be read
+// as that key's line left it.
+void expectNameReadAfterKeyFix(int catalogueLines, std::size_t nameLength) {
     std::string catalogue;
-    for (int i = 0; i < 4999; ++i) catalogue += catalogueLine("Vorrel", "F" + std::to_string(i) + ".inc");
+    for (int i = 0; i < catalogueLines; ++i) catalogue += catalogueLine("Vorrel", "F" + std::to_string(i) + ".inc");
     catalogue += catalogueLine("Vorrel", "Kz.inc") + timerLine;
-    const std::string name = std::string(600000, 'x') + "kz(y";
+    const std::string name = std::string(nameLength, 'x') + "kz(y";
     Scan scan(catalogue, "DIM " + name + " AS TIMER\r\n" + name + ".START\r\n");
-    const std::string fixed = std::string(600000, 'x') + "KZ(y";
-    EXPECT_TRUE(scan.tool.sourceText == "DIM " + fixed + " AS TIMER\r\n" + fixed + ".Start\r\n");
+    const std::string fixed = std::string(nameLength, 'x') + "KZ(y";
+    EXPECT_TRUE(scan.tool.sourceText == "DIM " + fixed + " AS TIMER\r\n" + fixed + ".Start\r\n")
+        << catalogueLines << " lines, a name of " << nameLength + 4 << " bytes";
     EXPECT_EQ(scan.tool.addedCount, 2);
+}
+
+TEST(MemberCase, LongNamesReadTheRewritesOfLinesFarDownTheCatalogue) {
+    expectNameReadAfterKeyFix(599, 100);      // 10 bits of rewrite, 7 of end
+    expectNameReadAfterKeyFix(4999, 600000);  // 13 bits of rewrite, 20 of end
 }
 
 TEST(InsertionOffset, FirstLineNotBeginningWithDollar) {
