@@ -15,7 +15,8 @@ namespace vorrel {
 /// leaves the scan undone.
 LoadStatus scanSource(ToolState& tool);
 
-/// How hard the scan tries to skip work that changes nothing.
+/// How hard the scan tries to skip work that changes nothing, and how
+/// compactly it keeps what the replay reads.
 struct ScanLimits {
     /// Times the replay work that comparing whole texts, to find object
     /// declarations that change nothing, may cost; 0 never compares.
@@ -30,9 +31,9 @@ struct ScanLimits {
     /// passes over the chains, that replaying group by group may cost before
     /// it goes back to occurrences; 0 goes back after one replace.
     std::uint64_t groupPayback = 4;
-    /// Bits an entry of the lists of occurrences covering observed bytes
-    /// takes at least (16, 32 or 64, as its fields need); raise only to try
-    /// the wider forms.
+    /// Bits an entry of the lists of the occurrences that cover the bytes
+    /// the replay reads takes at least (16, 32 or 64, as its fields need);
+    /// raise only to try the wider forms.
     unsigned coverEntryBits = 16;
 };
 
