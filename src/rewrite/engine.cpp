@@ -103,13 +103,32 @@ struct ExactWalk {
     std::pair<std::uint64_t, std::vector<std::uint32_t>*> recent[16] = {};  // recently used buckets by hash
 };
 
-// A stretch of observed bytes, and where its list of covering occurrences
-// (pattern, where the occurrence ends) begins in Engine::cover; that list
-// ends where the next stretch's list begins. There can be one stretch per
-// byte: kept small.
+// A stretch of observed bytes: where it lies, and the pattern written there
+// at once, if any.
 struct Stretch {
     std::uint64_t start, end;
-    std::uint32_t owner = none;  // the pattern written here at once, if any
+    std::uint32_t owner;
+};
+
+// Stretches come in runs, one stretch per occurrence of a pattern, or one
+// per name in front of the occurrences of an object line's key, so where a
+// stretch lies follows from its run and its place in it. Stretches are
+// looked up all through the replay: a run points straight at the offsets,
+// which stay put once all occurrences are found.
+struct StretchRun {
+    std::uint32_t first;          // its first stretch
+    std::uint32_t owner;          // the pattern written there at once, none for names
+    const std::uint64_t* starts;  // per stretch of the run
+    const std::uint64_t* ends;    // per stretch, or nullptr where each ends length after its start
+    std::uint64_t length;
+};
+
+// What is kept per stretch, of which there can be one per byte: its run,
+// and where its list of covering occurrences (pattern, where the occurrence
+// ends) begins in Engine::cover; that list ends where the next stretch's
+// list begins.
+struct StretchSlot {
+    std::uint32_t run;
     std::uint32_t coverBegin = 0;
 };
 
@@ -133,7 +152,8 @@ struct Engine {
     std::vector<Line> lines;
     std::vector<Module> modules;
     std::vector<Declaration> declarations;
-    std::vector<Stretch> stretches;
+    std::vector<StretchRun> stretchRuns;
+    std::vector<StretchSlot> stretches;
     // Per entry, writer << coverEndBits | end, where end is where the
     // writer's occurrence ends from the stretch start; coverWidth 16-bit
     // units an entry, low unit first.
@@ -527,11 +547,32 @@ unsigned bitsFor(std::uint64_t value) {
     return bits;
 }
 
-std::uint32_t addStretch(Engine& engine, std::uint64_t start, std::uint64_t end, std::uint32_t owner) {
-    fitsIndex(engine.stretches.size());
-    engine.stretches.push_back({start, end, owner});
-    markRange(engine.observedMask, start, end);
-    return static_cast<std::uint32_t>(engine.stretches.size() - 1);
+Stretch stretchAt(const Engine& engine, std::uint32_t id) {
+    const StretchRun& run = engine.stretchRuns[engine.stretches[id].run];
+    const std::uint32_t i = id - run.first;
+    const std::uint64_t start = run.starts[i];
+    return {start, run.ends != nullptr ? run.ends[i] : start + run.length, run.owner};
+}
+
+// Adds a stretch for each occurrence of pattern or, given an object line,
+// for each name in front of them; returns the first.
+std::uint32_t addStretchRun(Engine& engine, std::uint32_t pattern, std::uint32_t names) {
+    const auto first = static_cast<std::uint32_t>(engine.stretches.size());
+    const auto run = static_cast<std::uint32_t>(engine.stretchRuns.size());
+    const Occurrences& hits = engine.patterns[pattern].hits;
+    if (names == none) {
+        engine.stretchRuns.push_back({first, pattern, hits.data(), nullptr, engine.patterns[pattern].upper.size()});
+    } else {
+        engine.stretchRuns.push_back({first, none, engine.lines[names].nameStart.data(), hits.data(), 0});
+    }
+    const std::size_t count = names == none ? hits.size() : engine.lines[names].nameStart.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        fitsIndex(engine.stretches.size());
+        engine.stretches.push_back({run});
+        const Stretch stretch = stretchAt(engine, engine.stretches.size() - 1);
+        markRange(engine.observedMask, stretch.start, stretch.end);
+    }
+    return first;
 }
 
 // Pairs every observed occurrence of a deferred pattern with the stretches
@@ -546,7 +587,7 @@ void coverPairs(Engine& engine, const std::vector<std::uint32_t>& blockBegin, co
             const std::uint64_t from = pattern.hits[i], to = from + length;
             for (std::uint64_t b = from >> 6; b <= (to - 1) >> 6; ++b) {
                 for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
-                    const Stretch& stretch = engine.stretches[byBlock[e]];
+                    const Stretch stretch = stretchAt(engine, byBlock[e]);
                     if (stretch.start >= to) break;
                     if (stretch.end <= from) continue;
                     if ((std::max(stretch.start, from) >> 6) != b) continue;  // counted in its first shared block
@@ -585,19 +626,14 @@ void markObservedBytes(Engine& engine) {
     fitsIndex(count);
     engine.stretches.reserve(count);
     for (Pattern& pattern : engine.patterns) {
-        const std::uint64_t length = pattern.upper.size();
         if (!pattern.overlapping || !pattern.hasLetters) continue;
-        pattern.firstStretch = static_cast<std::uint32_t>(engine.stretches.size());
-        const auto id = static_cast<std::uint32_t>(&pattern - engine.patterns.data());
-        for (const std::uint64_t at : pattern.hits) addStretch(engine, at, at + length, id);
+        pattern.firstStretch = addStretchRun(engine, static_cast<std::uint32_t>(&pattern - engine.patterns.data()), none);
     }
     for (Line& line : engine.lines) {
         if (!line.object) continue;
-        const Pattern& key = engine.patterns[line.pattern];
-        line.firstKeyStretch = static_cast<std::uint32_t>(engine.stretches.size());
-        for (const std::uint64_t at : key.hits) addStretch(engine, at, at + key.upper.size(), line.pattern);
-        line.firstNameStretch = static_cast<std::uint32_t>(engine.stretches.size());
-        for (std::size_t i = 0; i < line.nameStart.size(); ++i) addStretch(engine, line.nameStart[i], key.hits[i], none);
+        line.firstKeyStretch = addStretchRun(engine, line.pattern, none);
+        line.firstNameStretch =
+            addStretchRun(engine, line.pattern, static_cast<std::uint32_t>(&line - engine.lines.data()));
     }
 
     engine.rankBase.assign(engine.observedMask.size() + 1, 0);
@@ -616,7 +652,8 @@ void markObservedBytes(Engine& engine) {
     // Stretches by the 64-byte blocks they reach, to find those an occurrence covers.
     const std::size_t blocks = engine.observedMask.size();
     std::vector<std::uint32_t> blockBegin(blocks + 1, 0), byBlock;
-    for (const Stretch& stretch : engine.stretches) {
+    for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
+        const Stretch stretch = stretchAt(engine, id);
         for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
             ++blockBegin[b + 1];
         }
@@ -626,7 +663,7 @@ void markObservedBytes(Engine& engine) {
     {
         std::vector<std::uint32_t> fill(blockBegin.begin(), blockBegin.end() - 1);
         for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
-            const Stretch& stretch = engine.stretches[id];
+            const Stretch stretch = stretchAt(engine, id);
             for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
                 byBlock[fill[b]++] = id;
             }
@@ -634,10 +671,15 @@ void markObservedBytes(Engine& engine) {
     }
     // In start order within each block, so that a search for the stretches
     // an occurrence covers stops at the first one starting after it.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> block;
     for (std::size_t b = 0; b < blocks; ++b) {
         if (blockBegin[b + 1] - blockBegin[b] < 2) continue;
-        std::sort(byBlock.begin() + blockBegin[b], byBlock.begin() + blockBegin[b + 1],
-                  [&](std::uint32_t x, std::uint32_t y) { return engine.stretches[x].start < engine.stretches[y].start; });
+        block.clear();
+        for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
+            block.emplace_back(stretchAt(engine, byBlock[e]).start, byBlock[e]);
+        }
+        std::sort(block.begin(), block.end());
+        for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) byBlock[e] = block[e - blockBegin[b]].second;
     }
     // Two passes over the same pairs, counting and then filling, so that the
     // list is grouped by stretch without holding the pairs twice: there can
@@ -691,18 +733,18 @@ void markObservedBytes(Engine& engine) {
         reached.insert(r);
     };
     for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
-        const Stretch& stretch = engine.stretches[id];
+        const Stretch stretch = stretchAt(engine, id);
         if (stretch.owner == none || !engine.patterns[stretch.owner].overlapping) continue;
         const std::uint32_t reachedPattern = stretch.owner;
         const auto at = static_cast<std::int64_t>(stretch.start);
-        for (std::uint32_t c = stretch.coverBegin, last = coverEndOf(engine, id); c < last; ++c) {
+        for (std::uint32_t c = engine.stretches[id].coverBegin, last = coverEndOf(engine, id); c < last; ++c) {
             const auto [writer, end] = coverAt(engine, c);
             const std::int64_t start = at + end - static_cast<std::int64_t>(engine.patterns[writer].upper.size());
             note({writer, {reachedPattern, start - at}});
         }
         for (std::uint64_t b = stretch.start >> 6; b <= (stretch.end - 1) >> 6; ++b) {
             for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
-                const Stretch& other = engine.stretches[byBlock[e]];
+                const Stretch other = stretchAt(engine, byBlock[e]);
                 if (other.start >= stretch.end) break;
                 if (other.owner == none || other.owner == reachedPattern || other.end <= stretch.start) continue;
                 if ((std::max(other.start, stretch.start) >> 6) != b) continue;
@@ -724,17 +766,18 @@ std::uint64_t rankOf(const Engine& engine, std::uint64_t at) {
 // The bytes of a stretch as they stand now, into engine.current: from the
 // last immediate writes, overruled byte by byte by later deferred rewrites.
 const std::string& readStretch(Engine& engine, std::uint32_t id) {
-    const Stretch& stretch = engine.stretches[id];
+    const Stretch stretch = stretchAt(engine, id);
+    const std::uint32_t coverBegin = engine.stretches[id].coverBegin;
     const std::uint64_t length = stretch.end - stretch.start;
     const std::uint32_t coverEnd = coverEndOf(engine, id);
-    engine.work += 32 + length + (coverEnd - stretch.coverBegin);
+    engine.work += 32 + length + (coverEnd - coverBegin);
     engine.current.assign(*engine.text, stretch.start, length);
-    if (stretch.coverBegin == coverEnd) return engine.current;
+    if (coverBegin == coverEnd) return engine.current;
     engine.currentTime.resize(length);
     // A stretch's bytes are all observed, so their ranks are consecutive.
     const std::uint64_t first = rankOf(engine, stretch.start);
     for (std::uint64_t k = 0; k < length; ++k) engine.currentTime[k] = engine.writtenAt[first + k];
-    for (std::uint32_t c = stretch.coverBegin; c < coverEnd; ++c) {
+    for (std::uint32_t c = coverBegin; c < coverEnd; ++c) {
         const CoverEntry entry = coverAt(engine, c);
         const Pattern& writer = engine.patterns[entry.writer];
         const std::uint64_t time = writer.lastTime;
@@ -789,7 +832,7 @@ void noteWriter(Engine& engine, std::uint32_t writer, std::string_view x) {
 
 // Writes x over a stretch now, told whether that changes its bytes.
 void putStretch(Engine& engine, std::uint32_t id, std::string_view x, bool changed) {
-    const Stretch& stretch = engine.stretches[id];
+    const Stretch stretch = stretchAt(engine, id);
     const std::uint64_t time = ++engine.clock;
     std::memcpy(engine.text->data() + stretch.start, x.data(), x.size());
     const std::uint64_t first = rankOf(engine, stretch.start);
@@ -1408,7 +1451,7 @@ bool skipsUnchanged(Engine& engine, const Line& line, std::uint32_t i, StepMemo&
     if (fix == memo.fixes.end()) return false;
     std::string declared;
     if (line.module != none) {
-        const Stretch& name = engine.stretches[line.firstNameStretch + i];
+        const Stretch name = stretchAt(engine, line.firstNameStretch + i);
         declared = readStretch(engine, line.firstNameStretch + i);
         const Occurrences& hits = engine.patterns[line.pattern].hits;
         const std::uint64_t length = line.key.size();
