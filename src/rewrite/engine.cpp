@@ -164,7 +164,11 @@ struct Engine {
     std::vector<std::uint64_t> observedMask;
     std::vector<std::uint64_t> blockMask;  // per 64-byte block: whether it holds an observed byte
     std::vector<std::uint64_t> rankBase;   // observed bytes before each mask word
-    std::vector<std::uint64_t> writtenAt;  // per observed byte: time of its last immediate write
+    // Per observed byte, the time of its last immediate write: in 32 bits
+    // until the clock outgrows them, then in 64 (wideTimes).
+    std::vector<std::uint32_t> writtenAt;
+    std::vector<std::uint64_t> writtenAtWide;
+    bool wideTimes = false;
     std::uint64_t clock = 0;
     std::uint64_t work = 0;                // bytes and stretches read so far, a measure of replay cost
     std::uint64_t deferredVolume = 0;      // bytes the deferred rewrites cover, a measure of settling cost
@@ -641,6 +645,7 @@ void markObservedBytes(Engine& engine) {
         engine.rankBase[w + 1] = engine.rankBase[w] + bitCount(engine.observedMask[w]);
     }
     engine.writtenAt.assign(engine.rankBase.back(), 0);
+    engine.wideTimes = false;
     // The byte mask is an eighth of the text: looking up every occurrence in
     // it would miss the cache nearly every time. Most blocks hold no observed
     // byte, which this mask, small enough to stay cached, tells first.
@@ -763,6 +768,22 @@ std::uint64_t rankOf(const Engine& engine, std::uint64_t at) {
     return engine.rankBase[at >> 6] + bitCount(word);
 }
 
+// Moves the clock on; past the times that 32 bits hold, the write times of
+// observed bytes move to 64 bits, once.
+std::uint64_t tick(Engine& engine) {
+    if (++engine.clock > engine.limits.narrowTimes && !engine.wideTimes) {
+        engine.writtenAtWide.assign(engine.writtenAt.begin(), engine.writtenAt.end());
+        std::vector<std::uint32_t>().swap(engine.writtenAt);
+        engine.wideTimes = true;
+    }
+    return engine.clock;
+}
+
+// The time of the last immediate write of the observed byte of this rank.
+std::uint64_t writtenTime(const Engine& engine, std::uint64_t rank) {
+    return engine.wideTimes ? engine.writtenAtWide[rank] : engine.writtenAt[rank];
+}
+
 // The bytes of a stretch as they stand now, into engine.current: from the
 // last immediate writes, overruled byte by byte by later deferred rewrites.
 const std::string& readStretch(Engine& engine, std::uint32_t id) {
@@ -776,7 +797,11 @@ const std::string& readStretch(Engine& engine, std::uint32_t id) {
     engine.currentTime.resize(length);
     // A stretch's bytes are all observed, so their ranks are consecutive.
     const std::uint64_t first = rankOf(engine, stretch.start);
-    for (std::uint64_t k = 0; k < length; ++k) engine.currentTime[k] = engine.writtenAt[first + k];
+    if (engine.wideTimes) {
+        std::copy_n(engine.writtenAtWide.begin() + first, length, engine.currentTime.begin());
+    } else {
+        std::copy_n(engine.writtenAt.begin() + first, length, engine.currentTime.begin());
+    }
     for (std::uint32_t c = coverBegin; c < coverEnd; ++c) {
         const CoverEntry entry = coverAt(engine, c);
         const Pattern& writer = engine.patterns[entry.writer];
@@ -833,10 +858,14 @@ void noteWriter(Engine& engine, std::uint32_t writer, std::string_view x) {
 // Writes x over a stretch now, told whether that changes its bytes.
 void putStretch(Engine& engine, std::uint32_t id, std::string_view x, bool changed) {
     const Stretch stretch = stretchAt(engine, id);
-    const std::uint64_t time = ++engine.clock;
+    const std::uint64_t time = tick(engine);
     std::memcpy(engine.text->data() + stretch.start, x.data(), x.size());
     const std::uint64_t first = rankOf(engine, stretch.start);
-    for (std::uint64_t k = 0; k < x.size(); ++k) engine.writtenAt[first + k] = time;
+    if (engine.wideTimes) {
+        std::fill_n(engine.writtenAtWide.begin() + first, x.size(), time);
+    } else {
+        std::fill_n(engine.writtenAt.begin() + first, x.size(), static_cast<std::uint32_t>(time));
+    }
     if (changed) {
         engine.tool->sourceChanged = true;
         noteChange(engine, stretch.start, stretch.end);
@@ -1252,7 +1281,7 @@ void rewriteDeferred(Engine& engine, std::uint32_t id, std::string_view x, bool 
     }
     noteWriter(engine, id, x);
     if (pattern.lastTime == 0) engine.deferredVolume += pattern.hits.size() * pattern.upper.size();
-    pattern.lastTime = ++engine.clock;
+    pattern.lastTime = tick(engine);
     if (copy) {
         pattern.ownX.assign(x.data(), x.size());
         pattern.lastX = pattern.ownX;
@@ -1398,7 +1427,7 @@ void applyDeferred(const Engine& engine, char* text) {
                 ++observed;
                 for (std::size_t k = 0; k < x.size(); ++k) {
                     if (!isMarked(engine.observedMask, at + k) ||
-                        pattern.lastTime > engine.writtenAt[rankOf(engine, at + k)]) {
+                        pattern.lastTime > writtenTime(engine, rankOf(engine, at + k))) {
                         text[at + k] = x[k];
                     }
                 }

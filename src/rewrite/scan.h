@@ -35,6 +35,10 @@ struct ScanLimits {
     /// the replay reads takes at least (16, 32 or 64, as its fields need);
     /// raise only to try the wider forms.
     unsigned coverEntryBits = 16;
+    /// Latest time, counted in rewrites, that the replay keeps in 32 bits
+    /// for each byte it reads, before it widens them all to 64; lower only
+    /// to try the wider form.
+    std::uint64_t narrowTimes = 0xffffffffu;
 };
 
 /// Scans tool.sourceText against tool.catalogueList: re-cases every use of
