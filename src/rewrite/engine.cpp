@@ -47,7 +47,6 @@ struct Pattern {
     std::uint64_t lastTime = 0;            // deferred rewrite: when (0 for never) and to what
     std::string_view lastX;                // into ownX or a spelling that outlives the replay
     std::string ownX;
-    std::vector<std::uint32_t> observed;   // occurrences touching observed bytes
     std::uint32_t firstStretch = 0;        // patterns replayed exactly: stretch of occurrence i
     bool walkedClean = false;              // its last exact replay changed nothing, nor has anything since
     std::string walkedX;                   // the spelling of that replay
@@ -579,6 +578,12 @@ std::uint32_t addStretchRun(Engine& engine, std::uint32_t pattern, std::uint32_t
     return first;
 }
 
+// Whether any of the bytes from to to are observed, asking first the mask
+// of blocks, which stays cached.
+bool touchesObserved(const Engine& engine, std::uint64_t from, std::uint64_t to) {
+    return anyMarked(engine.blockMask, from >> 6, ((to - 1) >> 6) + 1) && anyMarked(engine.observedMask, from, to);
+}
+
 // Pairs every observed occurrence of a deferred pattern with the stretches
 // it covers: counted into each stretch's next, the largest end into maxEnd,
 // or, with fill, written at next into Engine::cover.
@@ -586,9 +591,11 @@ void coverPairs(Engine& engine, const std::vector<std::uint32_t>& blockBegin, co
                 std::vector<std::uint32_t>& next, std::uint64_t& maxEnd, bool fill) {
     for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
         const Pattern& pattern = engine.patterns[id];
+        if (pattern.overlapping || !pattern.hasLetters) continue;
         const std::uint64_t length = pattern.upper.size();
-        for (const std::uint32_t i : pattern.observed) {
-            const std::uint64_t from = pattern.hits[i], to = from + length;
+        for (const std::uint64_t from : pattern.hits) {
+            const std::uint64_t to = from + length;
+            if (!touchesObserved(engine, from, to)) continue;
             for (std::uint64_t b = from >> 6; b <= (to - 1) >> 6; ++b) {
                 for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
                     const Stretch stretch = stretchAt(engine, byBlock[e]);
@@ -689,15 +696,6 @@ void markObservedBytes(Engine& engine) {
     // Two passes over the same pairs, counting and then filling, so that the
     // list is grouped by stretch without holding the pairs twice: there can
     // be many more of them than stretches.
-    for (Pattern& pattern : engine.patterns) {
-        if (pattern.overlapping || !pattern.hasLetters) continue;
-        const std::uint64_t length = pattern.upper.size();
-        for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
-            const std::uint64_t from = pattern.hits[i], to = from + length;
-            if (!anyMarked(engine.blockMask, from >> 6, ((to - 1) >> 6) + 1)) continue;
-            if (anyMarked(engine.observedMask, from, to)) pattern.observed.push_back(i);
-        }
-    }
     std::uint64_t total = 0, maxEnd = 0;
     std::vector<std::uint32_t> next(engine.stretches.size(), 0);
     coverPairs(engine, blockBegin, byBlock, next, maxEnd, false);
@@ -1420,11 +1418,8 @@ void applyDeferred(const Engine& engine, char* text) {
     for (const std::uint32_t id : order) {
         const Pattern& pattern = engine.patterns[id];
         const std::string_view x = pattern.lastX;
-        std::size_t observed = 0;
-        for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
-            const std::uint64_t at = pattern.hits[i];
-            if (observed < pattern.observed.size() && pattern.observed[observed] == i) {
-                ++observed;
+        for (const std::uint64_t at : pattern.hits) {
+            if (touchesObserved(engine, at, at + x.size())) {
                 for (std::size_t k = 0; k < x.size(); ++k) {
                     if (!isMarked(engine.observedMask, at + k) ||
                         pattern.lastTime > writtenTime(engine, rankOf(engine, at + k))) {
