@@ -25,12 +25,12 @@
 // written at once when they are written themselves, and each byte of them
 // keeps the time of that write; a read puts together the bytes from those
 // writes and from the deferred rewrites of the occurrences that cover the
-// stretch (listed once, up front), the latest writer winning. Patterns that
-// overlap themselves, and object declarations that the members' rewrites
-// can reach, are replayed one spelling at a time over a table of their
-// occurrences by spelling, as a text-wide replace would; a pattern's chains
-// of overlapping occurrences, once many are spelled alike, over one copy of
-// each distinct chain.
+// stretch (listed up front, by the 16 bytes they reach), the latest writer
+// winning. Patterns that overlap themselves, and object declarations that
+// the members' rewrites can reach, are replayed one spelling at a time over
+// a table of their occurrences by spelling, as a text-wide replace would; a
+// pattern's chains of overlapping occurrences, once many are spelled alike,
+// over one copy of each distinct chain.
 
 namespace vorrel {
 
@@ -122,13 +122,20 @@ struct StretchRun {
     std::uint64_t length;
 };
 
-// What is kept per stretch, of which there can be one per byte: its run,
-// and where its list of covering occurrences (pattern, where the occurrence
-// ends) begins in Engine::cover; that list ends where the next stretch's
-// list begins.
-struct StretchSlot {
-    std::uint32_t run;
-    std::uint32_t coverBegin = 0;
+// An occurrence of a deferred pattern over observed bytes: its pattern,
+// and where it ends, counted from a place given with it.
+struct CoverEntry {
+    std::uint32_t writer;
+    std::uint64_t end;
+};
+
+// The occurrences that cover some bytes read: entries up to count, and how
+// many entries of the cover lists were looked at to find them. Reads are
+// many and short: the entries are kept for the next one.
+struct Covering {
+    std::vector<CoverEntry> entries;
+    std::size_t count = 0;
+    std::uint64_t looked = 0;
 };
 
 // A pattern replayed exactly whose occurrences a writer's occurrences
@@ -152,13 +159,20 @@ struct Engine {
     std::vector<Module> modules;
     std::vector<Declaration> declarations;
     std::vector<StretchRun> stretchRuns;
-    std::vector<StretchSlot> stretches;
+    std::vector<std::uint32_t> stretches;  // per stretch, of which there can be one per byte: its run
+    // The cover lists: per 16 bytes of the 64-byte blocks that hold observed
+    // bytes, the observed occurrences of deferred patterns that reach them.
     // Per entry, writer << coverEndBits | end, where end is where the
-    // writer's occurrence ends from the stretch start; coverWidth 16-bit
-    // units an entry, low unit first.
+    // writer's occurrence ends from the list's first byte; coverWidth 16-bit
+    // units an entry, low unit first. The list of index i (coverListOf)
+    // runs from coverBegin[i] to coverBegin[i + 1].
     std::vector<std::uint16_t> cover;
     unsigned coverEndBits = 0;
     unsigned coverWidth = 1;
+    std::uint64_t coverLongest = 0;  // the longest occurrence listed
+    std::vector<std::uint32_t> coverBegin;
+    std::vector<std::uint64_t> blockRank;  // per word of blockMask: blocks holding observed bytes before it
+    Covering covering;                     // scratch for reads
     std::vector<std::vector<Reach>> reaches;  // per writing pattern
     std::vector<std::uint64_t> observedMask;
     std::vector<std::uint64_t> blockMask;  // per 64-byte block: whether it holds an observed byte
@@ -518,27 +532,17 @@ void collectDeclarations(Engine& engine, const std::unordered_map<std::uint64_t,
     }
 }
 
-// Where the list of occurrences covering stretch id ends in Engine::cover.
-std::uint32_t coverEndOf(const Engine& engine, std::uint32_t id) {
-    if (id + 1 < engine.stretches.size()) return engine.stretches[id + 1].coverBegin;
-    return static_cast<std::uint32_t>(engine.cover.size() / engine.coverWidth);
-}
-
-struct CoverEntry {
-    std::uint32_t writer, end;
-};
-
-// Entry c of the cover lists. There can be many times as many entries as
-// source bytes, so each takes as few 16-bit units as its fields need.
+// Entry c of the cover lists, its end counted from its list's first byte.
+// There can be more entries than source bytes, so each takes as few 16-bit
+// units as its fields need.
 CoverEntry coverAt(const Engine& engine, std::uint32_t c) {
     const std::uint16_t* units = engine.cover.data() + std::size_t(c) * engine.coverWidth;
     std::uint64_t value = units[0];
     for (unsigned i = 1; i < engine.coverWidth; ++i) value |= std::uint64_t(units[i]) << (16 * i);
-    return {static_cast<std::uint32_t>(value >> engine.coverEndBits),
-            static_cast<std::uint32_t>(value & ((std::uint64_t(1) << engine.coverEndBits) - 1))};
+    return {static_cast<std::uint32_t>(value >> engine.coverEndBits), value & ((std::uint64_t(1) << engine.coverEndBits) - 1)};
 }
 
-void putCover(Engine& engine, std::uint32_t c, std::uint32_t writer, std::uint32_t end) {
+void putCover(Engine& engine, std::uint32_t c, std::uint32_t writer, std::uint64_t end) {
     const std::uint64_t value = std::uint64_t(writer) << engine.coverEndBits | end;
     std::uint16_t* units = engine.cover.data() + std::size_t(c) * engine.coverWidth;
     for (unsigned i = 0; i < engine.coverWidth; ++i) units[i] = static_cast<std::uint16_t>(value >> (16 * i));
@@ -551,7 +555,7 @@ unsigned bitsFor(std::uint64_t value) {
 }
 
 Stretch stretchAt(const Engine& engine, std::uint32_t id) {
-    const StretchRun& run = engine.stretchRuns[engine.stretches[id].run];
+    const StretchRun& run = engine.stretchRuns[engine.stretches[id]];
     const std::uint32_t i = id - run.first;
     const std::uint64_t start = run.starts[i];
     return {start, run.ends != nullptr ? run.ends[i] : start + run.length, run.owner};
@@ -571,7 +575,7 @@ std::uint32_t addStretchRun(Engine& engine, std::uint32_t pattern, std::uint32_t
     const std::size_t count = names == none ? hits.size() : engine.lines[names].nameStart.size();
     for (std::size_t i = 0; i < count; ++i) {
         fitsIndex(engine.stretches.size());
-        engine.stretches.push_back({run});
+        engine.stretches.push_back(run);
         const Stretch stretch = stretchAt(engine, engine.stretches.size() - 1);
         markRange(engine.observedMask, stretch.start, stretch.end);
     }
@@ -584,11 +588,39 @@ bool touchesObserved(const Engine& engine, std::uint64_t from, std::uint64_t to)
     return anyMarked(engine.blockMask, from >> 6, ((to - 1) >> 6) + 1) && anyMarked(engine.observedMask, from, to);
 }
 
-// Pairs every observed occurrence of a deferred pattern with the stretches
-// it covers: counted into each stretch's next, the largest end into maxEnd,
-// or, with fill, written at next into Engine::cover.
-void coverPairs(Engine& engine, const std::vector<std::uint32_t>& blockBegin, const std::vector<std::uint32_t>& byBlock,
-                std::vector<std::uint32_t>& next, std::uint64_t& maxEnd, bool fill) {
+// The cover lists are kept per 16 bytes: few enough entries to look
+// through for a short stretch, few enough lists for an index.
+constexpr unsigned coverListBits = 4;
+constexpr std::uint64_t noList = ~std::uint64_t(0);
+
+// The index of the cover list of the 16 bytes at q << coverListBits, or
+// noList when their 64-byte block holds no observed byte.
+std::uint64_t coverListOf(const Engine& engine, std::uint64_t q) {
+    const std::uint64_t block = q >> (6 - coverListBits);
+    const std::uint64_t word = engine.blockMask[block >> 6], bit = std::uint64_t(1) << (block & 63);
+    if ((word & bit) == 0) return noList;
+    const std::uint64_t rank = engine.blockRank[block >> 6] + bitCount(word & (bit - 1));
+    return rank << (6 - coverListBits) | (q & ((std::uint64_t(1) << (6 - coverListBits)) - 1));
+}
+
+// Puts each cover list in the order of the ends of its entries, so that a
+// read can stop at the first that ends too late to cover what it reads.
+void sortCoverLists(Engine& engine) {
+    std::vector<CoverEntry> list;
+    for (std::size_t i = 0; i + 1 < engine.coverBegin.size(); ++i) {
+        const std::uint32_t first = engine.coverBegin[i], last = engine.coverBegin[i + 1];
+        if (last - first < 2) continue;
+        list.clear();
+        for (std::uint32_t c = first; c < last; ++c) list.push_back(coverAt(engine, c));
+        std::sort(list.begin(), list.end(), [](const CoverEntry& a, const CoverEntry& b) { return a.end < b.end; });
+        for (std::uint32_t c = first; c < last; ++c) putCover(engine, c, list[c - first].writer, list[c - first].end);
+    }
+}
+
+// Lists every observed occurrence of a deferred pattern under each 16
+// bytes of observed blocks it reaches: counted into next, the largest end
+// into maxEnd, or, with fill, written at next into Engine::cover.
+void coverPairs(Engine& engine, std::vector<std::uint32_t>& next, std::uint64_t& maxEnd, bool fill) {
     for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
         const Pattern& pattern = engine.patterns[id];
         if (pattern.overlapping || !pattern.hasLetters) continue;
@@ -596,27 +628,65 @@ void coverPairs(Engine& engine, const std::vector<std::uint32_t>& blockBegin, co
         for (const std::uint64_t from : pattern.hits) {
             const std::uint64_t to = from + length;
             if (!touchesObserved(engine, from, to)) continue;
-            for (std::uint64_t b = from >> 6; b <= (to - 1) >> 6; ++b) {
-                for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
-                    const Stretch stretch = stretchAt(engine, byBlock[e]);
-                    if (stretch.start >= to) break;
-                    if (stretch.end <= from) continue;
-                    if ((std::max(stretch.start, from) >> 6) != b) continue;  // counted in its first shared block
-                    if (fill) {
-                        putCover(engine, next[byBlock[e]]++, id, static_cast<std::uint32_t>(to - stretch.start));
-                    } else {
-                        fitsIndex(to - stretch.start);
-                        fitsIndex(++next[byBlock[e]]);
-                        maxEnd = std::max(maxEnd, to - stretch.start);
-                    }
+            for (std::uint64_t q = from >> coverListBits; q <= (to - 1) >> coverListBits; ++q) {
+                const std::uint64_t list = coverListOf(engine, q);
+                if (list == noList) continue;
+                const std::uint64_t end = to - (q << coverListBits);
+                if (fill) {
+                    putCover(engine, next[list]++, id, end);
+                } else {
+                    fitsIndex(++next[list]);
+                    maxEnd = std::max(maxEnd, end);
+                    engine.coverLongest = std::max(engine.coverLongest, length);
                 }
             }
         }
     }
 }
 
-// Marks the stretches read during the replay, and lists for each the
-// occurrences of deferred patterns that cover it.
+// findCovering for one list, q's, with entries of a known width.
+template <unsigned width>
+void collectCovering(const Engine& engine, std::uint64_t q, std::uint64_t list, std::uint64_t from, std::uint64_t to,
+                     Covering& covering) {
+    const std::uint64_t base = q << coverListBits, endMask = (std::uint64_t(1) << engine.coverEndBits) - 1;
+    const std::uint16_t* units = engine.cover.data() + std::size_t(engine.coverBegin[list]) * width;
+    const std::uint16_t* last = engine.cover.data() + std::size_t(engine.coverBegin[list + 1]) * width;
+    CoverEntry* out = covering.entries.data() + covering.count;
+    for (; units != last; units += width) {
+        std::uint64_t value = units[0];
+        for (unsigned i = 1; i < width; ++i) value |= std::uint64_t(units[i]) << (16 * i);
+        const auto writer = static_cast<std::uint32_t>(value >> engine.coverEndBits);
+        const std::uint64_t end = base + (value & endMask), start = end - engine.patterns[writer].upper.size();
+        if (end <= from) continue;
+        if (end >= to + engine.coverLongest) break;  // so this one and all after start at to or later
+        if (start >= to) continue;
+        if ((std::max(start, from) >> coverListBits) != q) continue;  // taken in the first list both reach
+        *out++ = {writer, end - from};
+    }
+    covering.count = static_cast<std::size_t>(out - covering.entries.data());
+}
+
+// The occurrences of deferred patterns that cover some of the observed
+// bytes from to to, each with its end counted from from, into covering.
+void findCovering(const Engine& engine, std::uint64_t from, std::uint64_t to, Covering& covering) {
+    covering.count = 0;
+    covering.looked = 0;
+    for (std::uint64_t q = from >> coverListBits; from < to && q <= (to - 1) >> coverListBits; ++q) {
+        const std::uint64_t list = coverListOf(engine, q);
+        if (list == noList) continue;
+        const std::uint32_t entries = engine.coverBegin[list + 1] - engine.coverBegin[list];
+        covering.looked += entries;
+        if (covering.entries.size() < covering.count + entries) covering.entries.resize(2 * (covering.count + entries));
+        switch (engine.coverWidth) {
+        case 1: collectCovering<1>(engine, q, list, from, to, covering); break;
+        case 2: collectCovering<2>(engine, q, list, from, to, covering); break;
+        default: collectCovering<4>(engine, q, list, from, to, covering); break;
+        }
+    }
+}
+
+// Marks the stretches read during the replay, and lists, by the 16 bytes of
+// them they reach, the occurrences of deferred patterns over them.
 void markObservedBytes(Engine& engine) {
     const std::uint64_t size = engine.text->size();
     engine.observedMask.assign(size / 64 + 1, 0);
@@ -660,6 +730,31 @@ void markObservedBytes(Engine& engine) {
     for (std::size_t w = 0; w < engine.observedMask.size(); ++w) {
         if (engine.observedMask[w] != 0) engine.blockMask[w >> 6] |= std::uint64_t(1) << (w & 63);
     }
+    engine.blockRank.assign(engine.blockMask.size() + 1, 0);
+    for (std::size_t w = 0; w < engine.blockMask.size(); ++w) {
+        engine.blockRank[w + 1] = engine.blockRank[w] + bitCount(engine.blockMask[w]);
+    }
+
+    // Two passes over the same occurrences, counting and then filling, so
+    // that the cover lists are grouped without holding their entries twice.
+    const std::uint64_t lists = engine.blockRank.back() << (6 - coverListBits);
+    std::uint64_t maxEnd = 0;
+    std::vector<std::uint32_t> next(lists + 1, 0);
+    coverPairs(engine, next, maxEnd, false);
+    std::uint64_t total = 0;
+    for (std::size_t list = 0; list <= lists; ++list) {
+        const std::uint64_t count = next[list];
+        next[list] = static_cast<std::uint32_t>(total);
+        total += count;
+        fitsIndex(total);
+    }
+    engine.coverBegin = next;
+    engine.coverEndBits = bitsFor(maxEnd);
+    const unsigned entryBits = std::max(engine.coverEndBits + bitsFor(engine.patterns.size()), engine.limits.coverEntryBits);
+    engine.coverWidth = entryBits <= 16 ? 1 : entryBits <= 32 ? 2 : 4;
+    engine.cover.resize(total * engine.coverWidth);
+    coverPairs(engine, next, maxEnd, true);
+    sortCoverLists(engine);
 
     // Stretches by the 64-byte blocks they reach, to find those an occurrence covers.
     const std::size_t blocks = engine.observedMask.size();
@@ -693,23 +788,6 @@ void markObservedBytes(Engine& engine) {
         std::sort(block.begin(), block.end());
         for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) byBlock[e] = block[e - blockBegin[b]].second;
     }
-    // Two passes over the same pairs, counting and then filling, so that the
-    // list is grouped by stretch without holding the pairs twice: there can
-    // be many more of them than stretches.
-    std::uint64_t total = 0, maxEnd = 0;
-    std::vector<std::uint32_t> next(engine.stretches.size(), 0);
-    coverPairs(engine, blockBegin, byBlock, next, maxEnd, false);
-    for (std::size_t id = 0; id < engine.stretches.size(); ++id) {
-        const std::uint64_t count = next[id];
-        engine.stretches[id].coverBegin = next[id] = static_cast<std::uint32_t>(total);
-        total += count;
-        fitsIndex(total);
-    }
-    engine.coverEndBits = bitsFor(maxEnd);
-    const unsigned entryBits = std::max(engine.coverEndBits + bitsFor(engine.patterns.size()), engine.limits.coverEntryBits);
-    engine.coverWidth = entryBits <= 16 ? 1 : entryBits <= 32 ? 2 : 4;
-    engine.cover.resize(total * engine.coverWidth);
-    coverPairs(engine, blockBegin, byBlock, next, maxEnd, true);
 
     // Which writers reach the occurrences of patterns replayed exactly: the
     // deferred ones through the lists above, the immediate ones (other such
@@ -740,10 +818,11 @@ void markObservedBytes(Engine& engine) {
         if (stretch.owner == none || !engine.patterns[stretch.owner].overlapping) continue;
         const std::uint32_t reachedPattern = stretch.owner;
         const auto at = static_cast<std::int64_t>(stretch.start);
-        for (std::uint32_t c = engine.stretches[id].coverBegin, last = coverEndOf(engine, id); c < last; ++c) {
-            const auto [writer, end] = coverAt(engine, c);
-            const std::int64_t start = at + end - static_cast<std::int64_t>(engine.patterns[writer].upper.size());
-            note({writer, {reachedPattern, start - at}});
+        findCovering(engine, stretch.start, stretch.end, engine.covering);
+        for (std::size_t k = 0; k < engine.covering.count; ++k) {
+            const auto [writer, end] = engine.covering.entries[k];
+            const auto start = static_cast<std::int64_t>(end) - static_cast<std::int64_t>(engine.patterns[writer].upper.size());
+            note({writer, {reachedPattern, start}});
         }
         for (std::uint64_t b = stretch.start >> 6; b <= (stretch.end - 1) >> 6; ++b) {
             for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
@@ -786,12 +865,11 @@ std::uint64_t writtenTime(const Engine& engine, std::uint64_t rank) {
 // last immediate writes, overruled byte by byte by later deferred rewrites.
 const std::string& readStretch(Engine& engine, std::uint32_t id) {
     const Stretch stretch = stretchAt(engine, id);
-    const std::uint32_t coverBegin = engine.stretches[id].coverBegin;
     const std::uint64_t length = stretch.end - stretch.start;
-    const std::uint32_t coverEnd = coverEndOf(engine, id);
-    engine.work += 32 + length + (coverEnd - coverBegin);
+    findCovering(engine, stretch.start, stretch.end, engine.covering);
+    engine.work += 32 + length + engine.covering.looked;
     engine.current.assign(*engine.text, stretch.start, length);
-    if (coverBegin == coverEnd) return engine.current;
+    if (engine.covering.count == 0) return engine.current;
     engine.currentTime.resize(length);
     // A stretch's bytes are all observed, so their ranks are consecutive.
     const std::uint64_t first = rankOf(engine, stretch.start);
@@ -800,13 +878,13 @@ const std::string& readStretch(Engine& engine, std::uint32_t id) {
     } else {
         std::copy_n(engine.writtenAt.begin() + first, length, engine.currentTime.begin());
     }
-    for (std::uint32_t c = coverBegin; c < coverEnd; ++c) {
-        const CoverEntry entry = coverAt(engine, c);
+    for (std::size_t c = 0; c < engine.covering.count; ++c) {
+        const CoverEntry& entry = engine.covering.entries[c];
         const Pattern& writer = engine.patterns[entry.writer];
         const std::uint64_t time = writer.lastTime;
         if (time == 0) continue;
         // Offsets from the stretch's start; the occurrence may begin before it.
-        const std::int64_t end = entry.end;
+        const auto end = static_cast<std::int64_t>(entry.end);
         const std::int64_t at = end - static_cast<std::int64_t>(writer.upper.size());
         const std::int64_t to = std::min<std::int64_t>(end, static_cast<std::int64_t>(length));
         for (std::int64_t k = std::max<std::int64_t>(at, 0); k < to; ++k) {
@@ -1355,14 +1433,16 @@ bool overlapsAny(const Occurrences& hits, std::uint64_t length, std::uint64_t fr
 // Which declarations of the line each member pattern reaches.
 std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> declarationsReached(const Engine& engine, const Line& line) {
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reached;
+    Covering covering;
     const Pattern& key = engine.patterns[line.pattern];
     const std::vector<std::uint32_t> used = memberPatternsOf(engine, line);
     std::vector<bool> isUsed(engine.patterns.size(), false);
     for (const std::uint32_t id : used) isUsed[id] = true;
     for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
-        const std::uint32_t id = line.firstKeyStretch + i;
-        for (std::uint32_t c = engine.stretches[id].coverBegin, last = coverEndOf(engine, id); c < last; ++c) {
-            const std::uint32_t writer = coverAt(engine, c).writer;
+        const Stretch stretch = stretchAt(engine, line.firstKeyStretch + i);
+        findCovering(engine, stretch.start, stretch.end, covering);
+        for (std::size_t c = 0; c < covering.count; ++c) {
+            const std::uint32_t writer = covering.entries[c].writer;
             if (!isUsed[writer]) continue;
             // A pattern may cover one declaration several times; listed once.
             std::vector<std::uint32_t>& list = reached[writer];

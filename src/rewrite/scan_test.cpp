@@ -170,21 +170,21 @@ TEST(MemberCase, LfOnlyModuleHeaderRunsToTheEndOfTheFile) {
     EXPECT_EQ(scan.tool.sourceText, "DIM t AS TIMER\r\nt.Start\nbody\r\n");
 }
 
-// The bytes of a declared name are read back through a list of the rewrites
-// that cover them, an entry holding whose rewrite and where it ends in the
-// name, in as few bits as the catalogue and the longest name need. A key
-// far down the catalogue that occurs at the end of a long name makes an
-// entry one bit wider than 16 or than 32 bits; the name must still be read
-// as that key's line left it.
-void expectNameReadAfterKeyFix(int catalogueLines, std::size_t nameLength) {
+// The bytes of a declared name are read back through lists of the rewrites
+// that reach them, an entry holding whose rewrite and where it ends, in as
+// few bits as the catalogue and the longest occurrence need. A long key far
+// down the catalogue that occurs in a name makes an entry one bit wider
+// than 16 or than 32 bits; the name must still be read as that key's line
+// left it.
+void expectNameReadAfterKeyFix(int catalogueLines, std::size_t keyLength) {
     std::string catalogue;
     for (int i = 0; i < catalogueLines; ++i) catalogue += catalogueLine("Vorrel", "F" + std::to_string(i) + ".inc");
-    catalogue += catalogueLine("Vorrel", "Kz.inc") + timerLine;
-    const std::string name = std::string(nameLength, 'x') + "kz(y";
+    catalogue += catalogueLine("Vorrel", std::string(keyLength - 1, 'K') + ".inc") + timerLine;
+    const std::string name = "xyz" + std::string(keyLength - 1, 'k') + "(y";
     Scan scan(catalogue, "DIM " + name + " AS TIMER\r\n" + name + ".START\r\n");
-    const std::string fixed = std::string(nameLength, 'x') + "KZ(y";
+    const std::string fixed = "xyz" + std::string(keyLength - 1, 'K') + "(y";
     EXPECT_TRUE(scan.tool.sourceText == "DIM " + fixed + " AS TIMER\r\n" + fixed + ".Start\r\n")
-        << catalogueLines << " lines, a name of " << nameLength + 4 << " bytes";
+        << catalogueLines << " lines, a key of " << keyLength << " bytes";
     EXPECT_EQ(scan.tool.addedCount, 2);
 }
 
