@@ -1670,12 +1670,15 @@ void scanText(ToolState& tool, ModuleFiles& modules, const ScanLimits& limits) {
     readCatalogue(engine);
     loadModules(engine, modules);
     findPendingOccurrences(engine);
-    NameTable names;
-    std::vector<std::vector<std::uint32_t>> modulesOfName;
-    collectNames(engine, names, modulesOfName);
-    std::unordered_map<std::uint64_t, std::uint32_t> passOneOf;
-    findNameMemberOccurrences(engine, names, modulesOfName, passOneOf);
-    collectDeclarations(engine, passOneOf);
+    {
+        // Needed only to find the declarations: gone before the replay.
+        NameTable names;
+        std::vector<std::vector<std::uint32_t>> modulesOfName;
+        collectNames(engine, names, modulesOfName);
+        std::unordered_map<std::uint64_t, std::uint32_t> passOneOf;
+        findNameMemberOccurrences(engine, names, modulesOfName, passOneOf);
+        collectDeclarations(engine, passOneOf);
+    }
     markObservedBytes(engine);
 
     for (const Line& line : engine.lines) {
