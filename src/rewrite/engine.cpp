@@ -968,7 +968,7 @@ void fileAll(ExactWalk& walk) {
 // Drops stale entries once they outnumber the live ones: spellings that
 // change back and forth would otherwise pile up entries without end.
 void compactFiling(ExactWalk& walk) {
-    if (walk.filedEntries >= 4 * walk.spelling.size() + 1024) fileAll(walk);
+    if (walk.filedEntries >= 2 * walk.spelling.size() + 1024) fileAll(walk);
 }
 
 // The bucket of a hash; a spelling is mostly filed under one of a few.
