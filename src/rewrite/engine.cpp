@@ -1,7 +1,9 @@
 #include "rewrite/scan.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <queue>
 #include <stdexcept>
@@ -38,9 +40,61 @@ namespace {
 
 constexpr std::uint32_t none = 0xffffffffu;
 
+// Sorted offsets into the text, in 32 bits each where the text allows: per
+// offset its low bits, and for the bits above them the indexes at which
+// they go up by one, of which a text under 4 GiB has none.
+struct Offsets {
+    std::vector<std::uint32_t> low;
+    std::vector<std::uint32_t> raisedAt;  // raisedAt[k]: the first index above k in the upper bits
+    unsigned lowBits = 32;
+
+    // Reads offsets by index, as std::lower_bound and range loops need.
+    struct Iterator {
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = std::uint64_t;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = std::uint64_t;
+        const Offsets* offsets;
+        std::size_t index;
+        std::uint64_t operator*() const { return (*offsets)[index]; }
+        Iterator& operator++() { ++index; return *this; }
+        Iterator& operator--() { --index; return *this; }
+        Iterator& operator+=(difference_type n) { index += n; return *this; }
+        difference_type operator-(const Iterator& other) const {
+            return static_cast<difference_type>(index) - static_cast<difference_type>(other.index);
+        }
+        bool operator==(const Iterator& other) const { return index == other.index; }
+        bool operator!=(const Iterator& other) const { return index != other.index; }
+    };
+
+    std::uint64_t operator[](std::size_t i) const {
+        if (raisedAt.empty()) return low[i];
+        const auto high = std::upper_bound(raisedAt.begin(), raisedAt.end(), i) - raisedAt.begin();
+        return std::uint64_t(high) << lowBits | low[i];
+    }
+    std::size_t size() const { return low.size(); }
+    bool empty() const { return low.empty(); }
+    Iterator begin() const { return {this, 0}; }
+    Iterator end() const { return {this, low.size()}; }
+};
+
+// Offsets holding sorted, kept in lowBits bits each and the rest by index.
+Offsets packOffsets(const Occurrences& sorted, unsigned lowBits) {
+    Offsets packed;
+    packed.lowBits = lowBits;
+    packed.low.resize(sorted.size());
+    const std::uint64_t mask = (std::uint64_t(1) << lowBits) - 1;
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        packed.low[i] = static_cast<std::uint32_t>(sorted[i] & mask);
+        while (packed.raisedAt.size() < (sorted[i] >> lowBits)) packed.raisedAt.push_back(static_cast<std::uint32_t>(i));
+    }
+    return packed;
+}
+
 struct Pattern {
     std::string upper;
-    Occurrences hits;
+    Offsets hits;
     bool hitsKnown = false;
     bool hasLetters = false;
     bool overlapping = false;              // two occurrences share bytes
@@ -115,11 +169,11 @@ struct Stretch {
 // looked up all through the replay: a run points straight at the offsets,
 // which stay put once all occurrences are found.
 struct StretchRun {
-    std::uint32_t first;          // its first stretch
-    std::uint32_t owner;          // the pattern written there at once, none for names
-    const std::uint64_t* starts;  // per stretch of the run
-    const std::uint64_t* ends;    // per stretch, or nullptr where each ends length after its start
-    std::uint64_t length;
+    std::uint32_t first;                  // its first stretch
+    std::uint32_t owner;                  // the pattern written there at once, none for names
+    const Offsets* hits;                  // the pattern's occurrences
+    const std::uint64_t* nameStarts;      // for names: where each begins, ending where its occurrence does
+    std::uint64_t length;                 // else: the pattern's length
 };
 
 // An occurrence of a deferred pattern over observed bytes: its pattern,
@@ -274,7 +328,8 @@ void findPendingOccurrences(Engine& engine) {
     std::vector<Occurrences> found = findOccurrences(*engine.text, uppers);
     for (std::size_t i = 0; i < pending.size(); ++i) {
         fitsIndex(found[i].size());
-        engine.patterns[pending[i]].hits = std::move(found[i]);
+        engine.patterns[pending[i]].hits = packOffsets(found[i], engine.limits.offsetLowBits);
+        Occurrences().swap(found[i]);
         engine.patterns[pending[i]].hitsKnown = true;
     }
 }
@@ -448,7 +503,7 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
             const auto [point, where] = next.top();
             next.pop();
             points.emplace_back(point, where.first);
-            const Occurrences& hits = engine.patterns[where.first].hits;
+            const Offsets& hits = engine.patterns[where.first].hits;
             if (where.second + 1 < hits.size()) next.push({hits[where.second + 1], {where.first, where.second + 1}});
         }
     }
@@ -497,13 +552,16 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
     for (const auto& entry : pairs) {
         if (entry.second.second) found[entry.second.first] = true;
     }
-    for (const auto& [id, at] : collected) engine.patterns[id].hits.push_back(at);
+    std::vector<Occurrences> hitsOf(found.size());
+    for (const auto& [id, at] : collected) hitsOf[id].push_back(at);
     for (std::uint32_t id = 0; id < found.size(); ++id) {
         if (!found[id]) continue;
-        Occurrences& hits = engine.patterns[id].hits;
+        Occurrences& hits = hitsOf[id];
         if (!std::is_sorted(hits.begin(), hits.end())) std::sort(hits.begin(), hits.end());
         hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
         fitsIndex(hits.size());
+        engine.patterns[id].hits = packOffsets(hits, engine.limits.offsetLowBits);
+        Occurrences().swap(hits);
         engine.patterns[id].hitsKnown = true;
     }
 }
@@ -557,8 +615,9 @@ unsigned bitsFor(std::uint64_t value) {
 Stretch stretchAt(const Engine& engine, std::uint32_t id) {
     const StretchRun& run = engine.stretchRuns[engine.stretches[id]];
     const std::uint32_t i = id - run.first;
-    const std::uint64_t start = run.starts[i];
-    return {start, run.ends != nullptr ? run.ends[i] : start + run.length, run.owner};
+    const std::uint64_t hit = (*run.hits)[i];
+    if (run.nameStarts != nullptr) return {run.nameStarts[i], hit, run.owner};
+    return {hit, hit + run.length, run.owner};
 }
 
 // Adds a stretch for each occurrence of pattern or, given an object line,
@@ -566,11 +625,11 @@ Stretch stretchAt(const Engine& engine, std::uint32_t id) {
 std::uint32_t addStretchRun(Engine& engine, std::uint32_t pattern, std::uint32_t names) {
     const auto first = static_cast<std::uint32_t>(engine.stretches.size());
     const auto run = static_cast<std::uint32_t>(engine.stretchRuns.size());
-    const Occurrences& hits = engine.patterns[pattern].hits;
+    const Offsets& hits = engine.patterns[pattern].hits;
     if (names == none) {
-        engine.stretchRuns.push_back({first, pattern, hits.data(), nullptr, engine.patterns[pattern].upper.size()});
+        engine.stretchRuns.push_back({first, pattern, &hits, nullptr, engine.patterns[pattern].upper.size()});
     } else {
-        engine.stretchRuns.push_back({first, none, engine.lines[names].nameStart.data(), hits.data(), 0});
+        engine.stretchRuns.push_back({first, none, &hits, engine.lines[names].nameStart.data(), 0});
     }
     const std::size_t count = names == none ? hits.size() : engine.lines[names].nameStart.size();
     for (std::size_t i = 0; i < count; ++i) {
@@ -1118,7 +1177,7 @@ void refileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
 // Replaces, in the copy, every occurrence spelled as occurrence index is,
 // left to right and never overlapping, as a text-wide replace would; returns
 // how many filed occurrences it looked at.
-std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Occurrences& hits, std::uint32_t index) {
+std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits, std::uint32_t index) {
     const std::size_t length = walk.x.size();
     const std::uint64_t hash = walk.spelling[index];
     const std::string old(copy.bytes, copy.offset[index], length);
@@ -1195,7 +1254,7 @@ void mergeGroups(ChainGroups& groups) {
     groups.live.swap(kept);
 }
 
-ChainGroups groupChains(const LocalCopy& copy, const Occurrences& hits, std::size_t length) {
+ChainGroups groupChains(const LocalCopy& copy, const Offsets& hits, std::size_t length) {
     ChainGroups groups;
     const auto count = static_cast<std::uint32_t>(hits.size());
     groups.chainOf.resize(count);
@@ -1425,7 +1484,7 @@ std::vector<std::uint32_t> memberPatternsOf(const Engine& engine, const Line& li
     return used;
 }
 
-bool overlapsAny(const Occurrences& hits, std::uint64_t length, std::uint64_t from, std::uint64_t to) {
+bool overlapsAny(const Offsets& hits, std::uint64_t length, std::uint64_t from, std::uint64_t to) {
     auto it = std::lower_bound(hits.begin(), hits.end(), from >= length ? from - length + 1 : 0);
     return it != hits.end() && *it < to;
 }
@@ -1557,7 +1616,7 @@ bool skipsUnchanged(Engine& engine, const Line& line, std::uint32_t i, StepMemo&
     if (line.module != none) {
         const Stretch name = stretchAt(engine, line.firstNameStretch + i);
         declared = readStretch(engine, line.firstNameStretch + i);
-        const Occurrences& hits = engine.patterns[line.pattern].hits;
+        const Offsets& hits = engine.patterns[line.pattern].hits;
         const std::uint64_t length = line.key.size();
         for (auto it = std::lower_bound(hits.begin(), hits.end(), name.start >= length ? name.start - length + 1 : 0);
              it != hits.end() && *it < name.end; ++it) {

@@ -39,6 +39,10 @@ struct ScanLimits {
     /// for each byte it reads, before it widens them all to 64; lower only
     /// to try the wider form.
     std::uint64_t narrowTimes = 0xffffffffu;
+    /// Bits of each match's offset kept with the match, the bits above them
+    /// once per 2^bits bytes of text (1 to 32); lower only to try the form
+    /// that texts over 4 GiB take.
+    unsigned offsetLowBits = 32;
 };
 
 /// Scans tool.sourceText against tool.catalogueList: re-cases every use of

@@ -21,7 +21,8 @@ std::string disagreement(const RewriteCase& rewriteCase, const ScanLimits& limit
     return difference + "\nlimits: compare payback " + std::to_string(limits.comparePayback) + ", grouped after " +
            std::to_string(limits.groupChainsAfter) + ", group payback " + std::to_string(limits.groupPayback) +
            ", cover entry bits " + std::to_string(limits.coverEntryBits) + ", narrow times " +
-           std::to_string(limits.narrowTimes) + "\n" + describeCase(rewriteCase);
+           std::to_string(limits.narrowTimes) + ", offset low bits " + std::to_string(limits.offsetLowBits) + "\n" +
+           describeCase(rewriteCase);
 }
 
 TEST(Differential, FastScanAgreesWithTheStraightforwardScan) {
@@ -29,12 +30,15 @@ TEST(Differential, FastScanAgreesWithTheStraightforwardScan) {
     // The lists of what covers observed bytes take 16 bits an entry when
     // that is enough, as it nearly always is here: the wider forms too. The
     // write times of observed bytes widen from 32 bits only after billions
-    // of rewrites: here at the start, or after a few.
+    // of rewrites: here at the start, or after a few. Match offsets keep
+    // their upper bits apart only in texts over 4 GiB: here over 2 to 64
+    // bytes.
     const unsigned entryBits[] = {16, 16, 32, 64};
     for (int i = 0; i < 20000; ++i) {
         ScanLimits limits;
         limits.coverEntryBits = entryBits[random() % std::size(entryBits)];
         if (random() % 2 == 0) limits.narrowTimes = random() % 24;
+        if (random() % 2 == 0) limits.offsetLowBits = 1 + random() % 6;
         ASSERT_EQ(disagreement(randomCase(random), limits), "") << "case " << i;
     }
 }
