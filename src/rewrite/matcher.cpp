@@ -325,11 +325,17 @@ inline bool labelPrecedes(std::string_view text, std::size_t end, const char* la
 }
 
 // Occurrences as they are found, pattern index and start packed in one
-// array that is only ever appended to; sorted out per pattern at the end.
+// entry, only ever appended; sorted out per pattern at the end. Kept in
+// pieces, each freed once sorted out, so that the entries and the lists
+// they go to are never both held whole, nor a whole array moved to grow.
 struct Found {
     static constexpr unsigned startBits = 40;  // texts up to a terabyte
-    std::vector<std::uint64_t> log;
-    void add(std::int32_t index, std::uint64_t at) { log.push_back(std::uint64_t(index) << startBits | at); }
+    static constexpr std::size_t pieceEntries = std::size_t(1) << 20;
+    std::vector<std::vector<std::uint64_t>> pieces;
+    void add(std::int32_t index, std::uint64_t at) {
+        if (pieces.empty() || pieces.back().size() == pieceEntries) pieces.emplace_back();
+        pieces.back().push_back(std::uint64_t(index) << startBits | at);
+    }
     static std::uint32_t patternOf(std::uint64_t entry) { return static_cast<std::uint32_t>(entry >> startBits); }
     static std::uint64_t startOf(std::uint64_t entry) { return entry & ((std::uint64_t(1) << startBits) - 1); }
 };
@@ -587,9 +593,14 @@ void searchOnePass(std::string_view text, const std::vector<std::string>& patter
     // lies at the same distance from the start, so each pattern's
     // occurrences come out in order.
     std::vector<std::size_t> counts(local.size(), 0);
-    for (const std::uint64_t entry : log.log) ++counts[Found::patternOf(entry)];
+    for (const std::vector<std::uint64_t>& piece : log.pieces) {
+        for (const std::uint64_t entry : piece) ++counts[Found::patternOf(entry)];
+    }
     for (std::size_t i = 0; i < local.size(); ++i) found[chosen[i]].reserve(counts[i]);
-    for (const std::uint64_t entry : log.log) found[chosen[Found::patternOf(entry)]].push_back(Found::startOf(entry));
+    for (std::vector<std::uint64_t>& piece : log.pieces) {
+        for (const std::uint64_t entry : piece) found[chosen[Found::patternOf(entry)]].push_back(Found::startOf(entry));
+        std::vector<std::uint64_t>().swap(piece);
+    }
 }
 
 }  // namespace

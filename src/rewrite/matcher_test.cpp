@@ -82,6 +82,21 @@ TEST(FindOccurrences, LongTextsTakeTheVectorPathAndAgreeToo) {
     }
 }
 
+TEST(FindOccurrences, MillionsOfMatchesComeOutWhole) {
+    // Matches are gathered in pieces of about a million before they are
+    // sorted out per pattern: none may be lost or misplaced at their seams.
+    std::string text;
+    for (int i = 0; i < 400000; ++i) text += i % 1000 == 0 ? "a(A(b \r\n" : "a(a(b ";
+    const std::vector<std::string> patterns = {"A", "(", "B ", "\r\n"};
+    const std::vector<Occurrences> found = findOccurrences(text, patterns);
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+        EXPECT_TRUE(found[i] == naiveOccurrences(text, patterns[i])) << patterns[i];
+        total += found[i].size();
+    }
+    EXPECT_EQ(total, 400000u * 5 + 400);
+}
+
 TEST(FindOccurrences, SearchesInSeveralPassesWhenThereIsTooMuchForOne) {
     // Pattern numbers and trie nodes have 24 bits; beyond that the patterns
     // are searched in several passes. Small limits show the passes fit
