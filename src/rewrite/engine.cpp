@@ -1515,6 +1515,8 @@ std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> declarationsReache
             if (overlapsAny(key.hits, key.upper.size(), at, at + p.upper.size())) reached[id];
         }
     }
+    // Kept through the whole replay of the line: without their growth room.
+    for (auto& entry : reached) entry.second.shrink_to_fit();
     return reached;
 }
 
