@@ -79,16 +79,20 @@ struct Offsets {
     Iterator end() const { return {this, low.size()}; }
 };
 
+// Adds an offset no smaller than the last one.
+void appendOffset(Offsets& offsets, std::uint64_t offset) {
+    while (offsets.raisedAt.size() < (offset >> offsets.lowBits)) {
+        offsets.raisedAt.push_back(static_cast<std::uint32_t>(offsets.low.size()));
+    }
+    offsets.low.push_back(static_cast<std::uint32_t>(offset & ((std::uint64_t(1) << offsets.lowBits) - 1)));
+}
+
 // Offsets holding sorted, kept in lowBits bits each and the rest by index.
 Offsets packOffsets(const Occurrences& sorted, unsigned lowBits) {
     Offsets packed;
     packed.lowBits = lowBits;
-    packed.low.resize(sorted.size());
-    const std::uint64_t mask = (std::uint64_t(1) << lowBits) - 1;
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-        packed.low[i] = static_cast<std::uint32_t>(sorted[i] & mask);
-        while (packed.raisedAt.size() < (sorted[i] >> lowBits)) packed.raisedAt.push_back(static_cast<std::uint32_t>(i));
-    }
+    packed.low.reserve(sorted.size());
+    for (const std::uint64_t offset : sorted) appendOffset(packed, offset);
     return packed;
 }
 
@@ -126,7 +130,7 @@ struct Line {
     std::uint32_t pattern = none;
     bool object = false;
     std::uint32_t module = none;             // object lines whose block passes the gate
-    std::vector<std::uint64_t> nameStart;    // per occurrence: where its declared name begins
+    Offsets nameStart;                       // per occurrence: where its declared name begins
     std::vector<std::uint32_t> declaration;  // per occurrence: index into Engine::declarations
     std::uint32_t firstKeyStretch = 0;       // object lines: stretch of occurrence i
     std::uint32_t firstNameStretch = 0;      // object lines with a module: stretch of the name before occurrence i
@@ -172,7 +176,7 @@ struct StretchRun {
     std::uint32_t first;                  // its first stretch
     std::uint32_t owner;                  // the pattern written there at once, none for names
     const Offsets* hits;                  // the pattern's occurrences
-    const std::uint64_t* nameStarts;      // for names: where each begins, ending where its occurrence does
+    const Offsets* nameStarts;            // for names: where each begins, ending where its occurrence does
     std::uint64_t length;                 // else: the pattern's length
 };
 
@@ -455,9 +459,13 @@ void collectNames(Engine& engine, NameTable& names, std::vector<std::vector<std:
     const std::string& text = *engine.text;
     for (Line& line : engine.lines) {
         if (line.module == none) continue;
+        // In order, as the occurrences are: a name ends at its occurrence,
+        // and begins after any blank, LF or CR between it and the one before.
+        line.nameStart.lowBits = engine.limits.offsetLowBits;
+        line.nameStart.low.reserve(engine.patterns[line.pattern].hits.size());
         for (const std::uint64_t at : engine.patterns[line.pattern].hits) {
             const std::string_view declared = declaredNameAt(text, at);
-            line.nameStart.push_back(at - declared.size());
+            appendOffset(line.nameStart, at - declared.size());
             const std::uint32_t name = nameId(names, toUpper(declared));
             if (modulesOfName.size() <= name) modulesOfName.resize(name + 1);
             std::vector<std::uint32_t>& modules = modulesOfName[name];
@@ -616,7 +624,7 @@ Stretch stretchAt(const Engine& engine, std::uint32_t id) {
     const StretchRun& run = engine.stretchRuns[engine.stretches[id]];
     const std::uint32_t i = id - run.first;
     const std::uint64_t hit = (*run.hits)[i];
-    if (run.nameStarts != nullptr) return {run.nameStarts[i], hit, run.owner};
+    if (run.nameStarts != nullptr) return {(*run.nameStarts)[i], hit, run.owner};
     return {hit, hit + run.length, run.owner};
 }
 
@@ -629,7 +637,7 @@ std::uint32_t addStretchRun(Engine& engine, std::uint32_t pattern, std::uint32_t
     if (names == none) {
         engine.stretchRuns.push_back({first, pattern, &hits, nullptr, engine.patterns[pattern].upper.size()});
     } else {
-        engine.stretchRuns.push_back({first, none, &hits, engine.lines[names].nameStart.data(), 0});
+        engine.stretchRuns.push_back({first, none, &hits, &engine.lines[names].nameStart, 0});
     }
     const std::size_t count = names == none ? hits.size() : engine.lines[names].nameStart.size();
     for (std::size_t i = 0; i < count; ++i) {
