@@ -1150,18 +1150,19 @@ void visit(ExactWalk& walk, Engine& engine, std::uint32_t index, std::vector<std
 // so its occurrences are copied out once, replayed in the copy, and written
 // back where they ended up different.
 struct LocalCopy {
-    std::string bytes;                  // the occurrences' bytes; overlapping ones share theirs
-    std::vector<std::uint64_t> offset;  // where occurrence i begins in bytes
+    std::string bytes;  // the occurrences' bytes; overlapping ones share theirs
+    Offsets offset;     // where occurrence i begins in bytes
 };
 
 LocalCopy copyOccurrences(Engine& engine, const Pattern& pattern) {
     LocalCopy copy;
     const std::uint64_t length = pattern.upper.size();
-    copy.offset.resize(pattern.hits.size());
+    copy.offset.lowBits = engine.limits.offsetLowBits;
+    copy.offset.low.reserve(pattern.hits.size());
     for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
         const std::uint64_t at = pattern.hits[i];
         const bool overlaps = i > 0 && at < pattern.hits[i - 1] + length;
-        copy.offset[i] = overlaps ? copy.offset[i - 1] + (at - pattern.hits[i - 1]) : copy.bytes.size();
+        appendOffset(copy.offset, overlaps ? copy.offset[i - 1] + (at - pattern.hits[i - 1]) : copy.bytes.size());
         const std::uint64_t copied = copy.bytes.size() - copy.offset[i];  // shared with the one before
         copy.bytes.append(readStretch(engine, pattern.firstStretch + i), copied, length - copied);
     }
