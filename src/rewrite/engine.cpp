@@ -45,7 +45,7 @@ constexpr std::uint32_t none = 0xffffffffu;
 // they go up by one, of which a text under 4 GiB has none.
 struct Offsets {
     std::vector<std::uint32_t> low;
-    std::vector<std::uint32_t> raisedAt;  // raisedAt[k]: the first index above k in the upper bits
+    std::vector<std::uint32_t> raisedAt;  // raisedAt[k]: the first index whose upper bits exceed k
     unsigned lowBits = 32;
 
     // Reads offsets by index, as std::lower_bound and range loops need.
