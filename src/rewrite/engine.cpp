@@ -818,6 +818,8 @@ void markObservedBytes(Engine& engine) {
     engine.coverBegin = next;
     engine.coverEndBits = bitsFor(maxEnd);
     const unsigned entryBits = std::max(engine.coverEndBits + bitsFor(engine.patterns.size()), engine.limits.coverEntryBits);
+    // Only billions of patterns and a match of a terabyte together need more.
+    if (entryBits > 64) throw std::length_error("more matches than can be numbered");
     engine.coverWidth = entryBits <= 16 ? 1 : entryBits <= 32 ? 2 : 4;
     engine.cover.resize(total * engine.coverWidth);
     coverPairs(engine, next, maxEnd, true);
