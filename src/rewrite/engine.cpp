@@ -87,11 +87,16 @@ void appendOffset(Offsets& offsets, std::uint64_t offset) {
     offsets.low.push_back(static_cast<std::uint32_t>(offset & ((std::uint64_t(1) << offsets.lowBits) - 1)));
 }
 
-// Offsets holding sorted, kept in lowBits bits each and the rest by index.
+// No offsets yet, room for count, kept in lowBits bits each and the rest by index.
+Offsets emptyOffsets(unsigned lowBits, std::size_t count) {
+    Offsets offsets;
+    offsets.lowBits = lowBits;
+    offsets.low.reserve(count);
+    return offsets;
+}
+
 Offsets packOffsets(const Occurrences& sorted, unsigned lowBits) {
-    Offsets packed;
-    packed.lowBits = lowBits;
-    packed.low.reserve(sorted.size());
+    Offsets packed = emptyOffsets(lowBits, sorted.size());
     for (const std::uint64_t offset : sorted) appendOffset(packed, offset);
     return packed;
 }
@@ -461,8 +466,7 @@ void collectNames(Engine& engine, NameTable& names, std::vector<std::vector<std:
         if (line.module == none) continue;
         // In order, as the occurrences are: a name ends at its occurrence,
         // and begins after any blank, LF or CR between it and the one before.
-        line.nameStart.lowBits = engine.limits.offsetLowBits;
-        line.nameStart.low.reserve(engine.patterns[line.pattern].hits.size());
+        line.nameStart = emptyOffsets(engine.limits.offsetLowBits, engine.patterns[line.pattern].hits.size());
         for (const std::uint64_t at : engine.patterns[line.pattern].hits) {
             const std::string_view declared = declaredNameAt(text, at);
             appendOffset(line.nameStart, at - declared.size());
@@ -1159,8 +1163,7 @@ struct LocalCopy {
 LocalCopy copyOccurrences(Engine& engine, const Pattern& pattern) {
     LocalCopy copy;
     const std::uint64_t length = pattern.upper.size();
-    copy.offset.lowBits = engine.limits.offsetLowBits;
-    copy.offset.low.reserve(pattern.hits.size());
+    copy.offset = emptyOffsets(engine.limits.offsetLowBits, pattern.hits.size());
     for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
         const std::uint64_t at = pattern.hits[i];
         const bool overlaps = i > 0 && at < pattern.hits[i - 1] + length;
