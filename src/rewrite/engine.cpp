@@ -659,6 +659,20 @@ bool touchesObserved(const Engine& engine, std::uint64_t from, std::uint64_t to)
     return anyMarked(engine.blockMask, from >> 6, ((to - 1) >> 6) + 1) && anyMarked(engine.observedMask, from, to);
 }
 
+// The byte mask is read at scattered places, each mostly a cache miss:
+// asking for the word some occurrences ahead overlaps the waits.
+constexpr std::size_t prefetchAhead = 16;
+
+void prefetchObserved(const Engine& engine, std::uint64_t lowOffset) {
+#if defined(__GNUC__)
+    const std::uint64_t word = lowOffset >> 6;
+    if (word < engine.observedMask.size()) __builtin_prefetch(engine.observedMask.data() + word);
+#else
+    (void)engine;
+    (void)lowOffset;
+#endif
+}
+
 // The cover lists are kept per 16 bytes: few enough entries to look
 // through for a short stretch, few enough lists for an index.
 constexpr unsigned coverListBits = 4;
@@ -696,8 +710,10 @@ void coverPairs(Engine& engine, std::vector<std::uint32_t>& next, std::uint64_t&
         const Pattern& pattern = engine.patterns[id];
         if (pattern.overlapping || !pattern.hasLetters) continue;
         const std::uint64_t length = pattern.upper.size();
-        for (const std::uint64_t from : pattern.hits) {
-            const std::uint64_t to = from + length;
+        const std::size_t count = pattern.hits.size();
+        for (std::size_t index = 0; index < count; ++index) {
+            if (index + prefetchAhead < count) prefetchObserved(engine, pattern.hits.low[index + prefetchAhead]);
+            const std::uint64_t from = pattern.hits[index], to = from + length;
             if (!touchesObserved(engine, from, to)) continue;
             for (std::uint64_t q = from >> coverListBits; q <= (to - 1) >> coverListBits; ++q) {
                 const std::uint64_t list = coverListOf(engine, q);
@@ -1573,7 +1589,10 @@ void applyDeferred(const Engine& engine, char* text) {
     for (const std::uint32_t id : order) {
         const Pattern& pattern = engine.patterns[id];
         const std::string_view x = pattern.lastX;
-        for (const std::uint64_t at : pattern.hits) {
+        const std::size_t count = pattern.hits.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i + prefetchAhead < count) prefetchObserved(engine, pattern.hits.low[i + prefetchAhead]);
+            const std::uint64_t at = pattern.hits[i];
             if (touchesObserved(engine, at, at + x.size())) {
                 for (std::size_t k = 0; k < x.size(); ++k) {
                     if (!isMarked(engine.observedMask, at + k) ||
