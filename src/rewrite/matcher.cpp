@@ -333,7 +333,12 @@ struct Found {
     static constexpr std::size_t pieceEntries = std::size_t(1) << 20;
     std::vector<std::vector<std::uint64_t>> pieces;
     void add(std::int32_t index, std::uint64_t at) {
-        if (pieces.empty() || pieces.back().size() == pieceEntries) pieces.emplace_back();
+        if (pieces.empty() || pieces.back().size() == pieceEntries) {
+            // Room for the whole piece at once: grown by doubling, each
+            // piece would be copied over and over into fresh pages.
+            pieces.emplace_back();
+            pieces.back().reserve(pieceEntries);
+        }
         pieces.back().push_back(std::uint64_t(index) << startBits | at);
     }
     static std::uint32_t patternOf(std::uint64_t entry) { return static_cast<std::uint32_t>(entry >> startBits); }
