@@ -1038,12 +1038,6 @@ void putStretch(Engine& engine, std::uint32_t id, std::string_view x, bool chang
     }
 }
 
-bool writeStretch(Engine& engine, std::uint32_t id, std::string_view x) {
-    const bool changed = readStretch(engine, id) != x;
-    putStretch(engine, id, x, changed);
-    return changed;
-}
-
 std::uint32_t stretchOf(const ExactWalk& walk, std::uint32_t index) { return walk.firstStretch + index; }
 
 // Files every occurrence afresh under the hash of its spelling.
@@ -1701,7 +1695,7 @@ void replayObjectLine(Engine& engine, const Line& line) {
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reached = declarationsReached(engine, line);
     if (visitedOneByOne(engine, line, reached)) {
         for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
-            if (readStretch(engine, line.firstKeyStretch + i) != line.key) writeStretch(engine, line.firstKeyStretch + i, line.key);
+            if (readStretch(engine, line.firstKeyStretch + i) != line.key) putStretch(engine, line.firstKeyStretch + i, line.key, true);
             normaliseMemberCase(engine, line, i, scratch);
         }
         return;
