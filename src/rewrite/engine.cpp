@@ -40,61 +40,6 @@ namespace {
 
 constexpr std::uint32_t none = 0xffffffffu;
 
-// Sorted offsets into the text, in 32 bits each where the text allows: per
-// offset its low bits, and for the bits above them the indexes at which
-// they go up by one, of which a text under 4 GiB has none.
-struct Offsets {
-    std::vector<std::uint32_t> low;
-    std::vector<std::uint32_t> raisedAt;  // raisedAt[k]: the first index whose upper bits exceed k
-    unsigned lowBits = 32;
-
-    // Reads offsets by index, as std::lower_bound and range loops need.
-    struct Iterator {
-        using iterator_category = std::random_access_iterator_tag;
-        using value_type = std::uint64_t;
-        using difference_type = std::ptrdiff_t;
-        using pointer = void;
-        using reference = std::uint64_t;
-        const Offsets* offsets;
-        std::size_t index;
-        std::uint64_t operator*() const { return (*offsets)[index]; }
-        Iterator& operator++() { ++index; return *this; }
-        Iterator& operator--() { --index; return *this; }
-        Iterator& operator+=(difference_type n) { index += n; return *this; }
-        difference_type operator-(const Iterator& other) const {
-            return static_cast<difference_type>(index) - static_cast<difference_type>(other.index);
-        }
-        bool operator==(const Iterator& other) const { return index == other.index; }
-        bool operator!=(const Iterator& other) const { return index != other.index; }
-    };
-
-    std::uint64_t operator[](std::size_t i) const {
-        if (raisedAt.empty()) return low[i];
-        const auto high = std::upper_bound(raisedAt.begin(), raisedAt.end(), i) - raisedAt.begin();
-        return std::uint64_t(high) << lowBits | low[i];
-    }
-    std::size_t size() const { return low.size(); }
-    bool empty() const { return low.empty(); }
-    Iterator begin() const { return {this, 0}; }
-    Iterator end() const { return {this, low.size()}; }
-};
-
-// Adds an offset no smaller than the last one.
-void appendOffset(Offsets& offsets, std::uint64_t offset) {
-    while (offsets.raisedAt.size() < (offset >> offsets.lowBits)) {
-        offsets.raisedAt.push_back(static_cast<std::uint32_t>(offsets.low.size()));
-    }
-    offsets.low.push_back(static_cast<std::uint32_t>(offset & ((std::uint64_t(1) << offsets.lowBits) - 1)));
-}
-
-// No offsets yet, room for count, kept in lowBits bits each and the rest by index.
-Offsets emptyOffsets(unsigned lowBits, std::size_t count) {
-    Offsets offsets;
-    offsets.lowBits = lowBits;
-    offsets.low.reserve(count);
-    return offsets;
-}
-
 Offsets packOffsets(const Occurrences& sorted, unsigned lowBits) {
     Offsets packed = emptyOffsets(lowBits, sorted.size());
     for (const std::uint64_t offset : sorted) appendOffset(packed, offset);
@@ -334,11 +279,12 @@ void findPendingOccurrences(Engine& engine) {
         pending.push_back(id);
         uppers.push_back(engine.patterns[id].upper);
     }
-    std::vector<Occurrences> found = findOccurrences(*engine.text, uppers);
+    SearchLimits limits;
+    limits.offsetLowBits = engine.limits.offsetLowBits;
+    std::vector<Offsets> found = findOccurrences(*engine.text, uppers, limits);
     for (std::size_t i = 0; i < pending.size(); ++i) {
         fitsIndex(found[i].size());
-        engine.patterns[pending[i]].hits = packOffsets(found[i], engine.limits.offsetLowBits);
-        Occurrences().swap(found[i]);
+        engine.patterns[pending[i]].hits = std::move(found[i]);
         engine.patterns[pending[i]].hitsKnown = true;
     }
 }

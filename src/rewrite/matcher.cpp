@@ -328,9 +328,12 @@ inline bool labelPrecedes(std::string_view text, std::size_t end, const char* la
 // entry, only ever appended; sorted out per pattern at the end. Kept in
 // pieces, each freed once sorted out, so that the entries and the lists
 // they go to are never both held whole, nor a whole array moved to grow.
+// A piece is 32 MiB: blocks that large are mapped apart from the heap by
+// the C runtimes, so a freed piece goes straight back to the system
+// instead of staying in the process as a hole the lists may not fit.
 struct Found {
     static constexpr unsigned startBits = 40;  // texts up to a terabyte
-    static constexpr std::size_t pieceEntries = std::size_t(1) << 20;
+    static constexpr std::size_t pieceEntries = std::size_t(1) << 22;
     std::vector<std::vector<std::uint64_t>> pieces;
     void add(std::int32_t index, std::uint64_t at) {
         if (pieces.empty() || pieces.back().size() == pieceEntries) {
@@ -574,12 +577,26 @@ bool searchVectorised(const Plan& plan, std::string_view text, Found& found) {
 
 }  // namespace
 
+Offsets emptyOffsets(unsigned lowBits, std::size_t count) {
+    Offsets offsets;
+    offsets.lowBits = lowBits;
+    offsets.low.reserve(count);
+    return offsets;
+}
+
+void appendOffset(Offsets& offsets, std::uint64_t offset) {
+    while (offsets.raisedAt.size() < (offset >> offsets.lowBits)) {
+        offsets.raisedAt.push_back(static_cast<std::uint32_t>(offsets.low.size()));
+    }
+    offsets.low.push_back(static_cast<std::uint32_t>(offset & ((std::uint64_t(1) << offsets.lowBits) - 1)));
+}
+
 namespace {
 
 // One pass over the text for the patterns listed in chosen, all different
 // and not empty; their occurrences go to found at the same indexes.
 void searchOnePass(std::string_view text, const std::vector<std::string>& patterns,
-                   const std::vector<std::size_t>& chosen, std::vector<Occurrences>& found) {
+                   const std::vector<std::size_t>& chosen, unsigned lowBits, std::vector<Offsets>& found) {
     std::vector<std::string> local;
     local.reserve(chosen.size());
     for (const std::size_t i : chosen) local.push_back(patterns[i]);
@@ -601,26 +618,26 @@ void searchOnePass(std::string_view text, const std::vector<std::string>& patter
     for (const std::vector<std::uint64_t>& piece : log.pieces) {
         for (const std::uint64_t entry : piece) ++counts[Found::patternOf(entry)];
     }
-    for (std::size_t i = 0; i < local.size(); ++i) found[chosen[i]].reserve(counts[i]);
+    for (std::size_t i = 0; i < local.size(); ++i) found[chosen[i]] = emptyOffsets(lowBits, counts[i]);
     for (std::vector<std::uint64_t>& piece : log.pieces) {
-        for (const std::uint64_t entry : piece) found[chosen[Found::patternOf(entry)]].push_back(Found::startOf(entry));
+        for (const std::uint64_t entry : piece) appendOffset(found[chosen[Found::patternOf(entry)]], Found::startOf(entry));
         std::vector<std::uint64_t>().swap(piece);
     }
 }
 
 }  // namespace
 
-std::vector<Occurrences> findOccurrences(std::string_view text, const std::vector<std::string>& patterns) {
+std::vector<Offsets> findOccurrences(std::string_view text, const std::vector<std::string>& patterns) {
     return findOccurrences(text, patterns, SearchLimits());
 }
 
-std::vector<Occurrences> findOccurrences(std::string_view text, const std::vector<std::string>& patterns,
-                                         const SearchLimits& limits) {
+std::vector<Offsets> findOccurrences(std::string_view text, const std::vector<std::string>& patterns,
+                                     const SearchLimits& limits) {
     std::vector<std::size_t> firstOf(patterns.size());
     std::unordered_map<std::string_view, std::size_t> seen;
     for (std::size_t i = 0; i < patterns.size(); ++i) firstOf[i] = seen.emplace(patterns[i], i).first->second;
 
-    std::vector<Occurrences> found(patterns.size());
+    std::vector<Offsets> found(patterns.size(), emptyOffsets(limits.offsetLowBits, 0));
     std::vector<std::size_t> chosen;
     std::size_t bytes = 0;
     for (std::size_t i = 0; i <= patterns.size(); ++i) {
@@ -630,7 +647,7 @@ std::vector<Occurrences> findOccurrences(std::string_view text, const std::vecto
         const bool full = !chosen.empty() && !last &&
                           (chosen.size() >= limits.patterns || bytes + patterns[i].size() > limits.bytes);
         if ((last && !chosen.empty()) || full) {
-            searchOnePass(text, patterns, chosen, found);
+            searchOnePass(text, patterns, chosen, limits.offsetLowBits, found);
             chosen.clear();
             bytes = 0;
         }
