@@ -337,10 +337,11 @@ struct Found {
     std::vector<std::vector<std::uint64_t>> pieces;
     void add(std::int32_t index, std::uint64_t at) {
         if (pieces.empty() || pieces.back().size() == pieceEntries) {
-            // Room for the whole piece at once: grown by doubling, each
-            // piece would be copied over and over into fresh pages.
+            // The first piece grows as needed, as most searches find few
+            // matches; past it, each piece takes its whole room at once
+            // rather than being copied over and over into fresh pages.
             pieces.emplace_back();
-            pieces.back().reserve(pieceEntries);
+            if (pieces.size() > 1) pieces.back().reserve(pieceEntries);
         }
         pieces.back().push_back(std::uint64_t(index) << startBits | at);
     }
