@@ -606,7 +606,9 @@ bool touchesObserved(const Engine& engine, std::uint64_t from, std::uint64_t to)
 }
 
 // The byte mask is read at scattered places, each mostly a cache miss:
-// asking for the word some occurrences ahead overlaps the waits.
+// asking for the word some occurrences ahead overlaps the waits. Only the
+// low bits of the offset are passed: past 4 GiB the guess is wrong, which
+// costs a wasted request and nothing else.
 constexpr std::size_t prefetchAhead = 16;
 
 void prefetchObserved(const Engine& engine, std::uint64_t lowOffset) {
