@@ -366,112 +366,157 @@ struct Plan {
     int cpuLimit = 900;            // seconds of CPU time a vorrel run may take
 };
 
-Measurement measure(const Options& options, const DatasetSpec& spec, const Plan& plan) {
+// An input being measured: its measurement so far, and where its runs go.
+struct Trial {
     Measurement m;
-    m.data = ensureDataset(options, spec);
-    const Dataset& d = m.data;
-    const std::string work = d.folder + "/work";
-    removeTree(work);
-    makeFolders(work);
-    // The programs sit beside inc/Vorrel: that is where they look for the library.
-    const std::string vorrel = d.folder + "/vorrel";
-    const std::string reference = d.folder + "/vorrel_reference";
-    copyFile(options.vorrel, vorrel, 0755);
-    if (plan.referenceRounds > 0) copyFile(options.reference, reference, 0755);
-    const std::string expected = work + "/expected.bas";
+    std::string work, vorrel, reference, expected;
     bool haveExpected = false;
+};
 
-    std::cerr << "  " << spec.name() << ": " << std::flush;
-    for (int round = 0; round < plan.rounds && !m.stopped; ++round) {
-        std::vector<Contender> order = {Contender::vorrel};
-        if (plan.copy) order.push_back(Contender::copy);
-        if (plan.floor) order.push_back(Contender::floor);
-        if (round < plan.referenceRounds) order.push_back(Contender::reference);
-        // Alternate who goes first; vorrel leads the first round so that its
-        // output is there to compare the reference's with.
-        std::rotate(order.begin(), order.begin() + (round % static_cast<int>(order.size())), order.end());
-        for (Contender who : order) {
-            if (who == Contender::vorrel) {
-                const std::string file = work + "/vorrel.bas";
-                copyFile(d.source, file);
-                if (options.sync) syncAll();
-                const ChildRun run = runChild({vorrel, file}, work + "/vorrel", plan.cpuLimit);
-                m.vorrel.add(run);
-                std::cerr << "v" << std::flush;
-                if (run.signal == SIGXCPU || (run.signal == SIGKILL && run.cpuSeconds >= plan.cpuLimit)) {
-                    m.stopped = true;
-                    std::cerr << "(stopped at the CPU limit of " << plan.cpuLimit << " s)";
-                    break;
+Trial startTrial(const Options& options, const DatasetSpec& spec, const Plan& plan) {
+    Trial t;
+    t.m.data = ensureDataset(options, spec);
+    const Dataset& d = t.m.data;
+    t.work = d.folder + "/work";
+    removeTree(t.work);
+    makeFolders(t.work);
+    // The programs sit beside inc/Vorrel: that is where they look for the library.
+    t.vorrel = d.folder + "/vorrel";
+    t.reference = d.folder + "/vorrel_reference";
+    copyFile(options.vorrel, t.vorrel, 0755);
+    if (plan.referenceRounds > 0) copyFile(options.reference, t.reference, 0755);
+    t.expected = t.work + "/expected.bas";
+    return t;
+}
+
+// One round of an input: vorrel, and cp, the file work and the reference as
+// the plan says, in an order that turns with the round.
+void runRound(const Options& options, const Plan& plan, Trial& t, int round) {
+    Measurement& m = t.m;
+    const Dataset& d = m.data;
+    const std::string& work = t.work;
+    const std::string& vorrel = t.vorrel;
+    const std::string& reference = t.reference;
+    const std::string& expected = t.expected;
+    bool& haveExpected = t.haveExpected;
+    std::vector<Contender> order = {Contender::vorrel};
+    if (plan.copy) order.push_back(Contender::copy);
+    if (plan.floor) order.push_back(Contender::floor);
+    if (round < plan.referenceRounds) order.push_back(Contender::reference);
+    // Alternate who goes first; vorrel leads the first round so that its
+    // output is there to compare the reference's with.
+    std::rotate(order.begin(), order.begin() + (round % static_cast<int>(order.size())), order.end());
+    for (Contender who : order) {
+        if (who == Contender::vorrel) {
+            const std::string file = work + "/vorrel.bas";
+            copyFile(d.source, file);
+            if (options.sync) syncAll();
+            const ChildRun run = runChild({vorrel, file}, work + "/vorrel", plan.cpuLimit);
+            m.vorrel.add(run);
+            std::cerr << "v" << std::flush;
+            if (run.signal == SIGXCPU || (run.signal == SIGKILL && run.cpuSeconds >= plan.cpuLimit)) {
+                m.stopped = true;
+                std::cerr << "(stopped at the CPU limit of " << plan.cpuLimit << " s)";
+                break;
+            }
+            if (run.exitCode != 0) {
+                fail(m, "vorrel: " + describe(run));
+                continue;
+            }
+            const long added = addedCount(run.output);
+            if (added < 0) fail(m, "vorrel printed something else than its three lines: " + run.output.substr(0, 200));
+            else if (added != static_cast<long>(d.stats.modulesUsed)) {
+                fail(m, "vorrel added " + std::to_string(added) + " vorrels, the input uses " +
+                            std::to_string(d.stats.modulesUsed) + " modules");
+            }
+            m.added = added;
+            if (!haveExpected) {
+                m.check = checkOutput(d.source, file, d.uses, d.stats.usesChecked);
+                if (!m.check.ok) fail(m, "vorrel output: " + m.check.problem);
+                else if (static_cast<long>(m.check.blocks) != added) {
+                    fail(m, "vorrel inserted " + std::to_string(m.check.blocks) + " blocks but reports " +
+                                std::to_string(added));
+                } else if (m.check.recasedBytes == 0) {
+                    fail(m, "vorrel changed no letter case (so it did not pause); the input should need it");
                 }
-                if (run.exitCode != 0) {
-                    fail(m, "vorrel: " + describe(run));
-                    continue;
-                }
-                const long added = addedCount(run.output);
-                if (added < 0) fail(m, "vorrel printed something else than its three lines: " + run.output.substr(0, 200));
-                else if (added != static_cast<long>(d.stats.modulesUsed)) {
-                    fail(m, "vorrel added " + std::to_string(added) + " vorrels, the input uses " +
-                                std::to_string(d.stats.modulesUsed) + " modules");
-                }
-                m.added = added;
-                if (!haveExpected) {
-                    m.check = checkOutput(d.source, file, d.uses, d.stats.usesChecked);
-                    if (!m.check.ok) fail(m, "vorrel output: " + m.check.problem);
-                    else if (static_cast<long>(m.check.blocks) != added) {
-                        fail(m, "vorrel inserted " + std::to_string(m.check.blocks) + " blocks but reports " +
-                                    std::to_string(added));
-                    } else if (m.check.recasedBytes == 0) {
-                        fail(m, "vorrel changed no letter case (so it did not pause); the input should need it");
-                    }
-                    if (std::rename(file.c_str(), expected.c_str()) != 0) throw std::runtime_error("cannot rename " + file);
-                    haveExpected = true;
-                } else if (!sameContent(file, expected)) {
-                    fail(m, "vorrel output differs from its output of the first round");
-                }
-            } else if (who == Contender::copy) {
-                const std::string file = work + "/copy.bas";
-                ::unlink(file.c_str());
-                if (options.sync) syncAll();
-                const ChildRun run = runChild({options.copyProgram, d.source, file}, work + "/copy", 900);
-                m.copy.add(run);
-                std::cerr << "c" << std::flush;
-                if (run.exitCode != 0 || fileSize(file) != d.stats.bytes) fail(m, "cp: " + describe(run));
-            } else if (who == Contender::floor) {
-                const std::string file = work + "/floor.bas";
-                copyFile(d.source, file);
-                if (options.sync) syncAll();
-                const ChildRun run = runChild({ownPath(), "--io-floor", file}, work + "/floor", 900);
-                m.floor.add(run);
-                std::cerr << "f" << std::flush;
-                if (run.exitCode != 0 || fileSize(file) <= d.stats.bytes) fail(m, "file work alone: " + describe(run));
+                if (std::rename(file.c_str(), expected.c_str()) != 0) throw std::runtime_error("cannot rename " + file);
+                haveExpected = true;
+            } else if (!sameContent(file, expected)) {
+                fail(m, "vorrel output differs from its output of the first round");
+            }
+        } else if (who == Contender::copy) {
+            const std::string file = work + "/copy.bas";
+            ::unlink(file.c_str());
+            if (options.sync) syncAll();
+            const ChildRun run = runChild({options.copyProgram, d.source, file}, work + "/copy", 900);
+            m.copy.add(run);
+            std::cerr << "c" << std::flush;
+            if (run.exitCode != 0 || fileSize(file) != d.stats.bytes) fail(m, "cp: " + describe(run));
+        } else if (who == Contender::floor) {
+            const std::string file = work + "/floor.bas";
+            copyFile(d.source, file);
+            if (options.sync) syncAll();
+            const ChildRun run = runChild({ownPath(), "--io-floor", file}, work + "/floor", 900);
+            m.floor.add(run);
+            std::cerr << "f" << std::flush;
+            if (run.exitCode != 0 || fileSize(file) <= d.stats.bytes) fail(m, "file work alone: " + describe(run));
+        } else {
+            const std::string file = work + "/reference.bas";
+            copyFile(d.source, file);
+            if (options.sync) syncAll();
+            const ChildRun run = runChild({reference, file}, work + "/reference", 3600);
+            m.reference.add(run);
+            std::cerr << "r" << std::flush;
+            if (run.exitCode != 0) {
+                fail(m, "vorrel_reference: " + describe(run));
+            } else if (!haveExpected) {
+                fail(m, "no vorrel output to compare the reference's with");
+            } else if (!sameContent(file, expected)) {
+                fail(m, "vorrel_reference output is not byte-identical to vorrel's");
+            } else if (run.output != readWholeFile(work + "/vorrel.stdout")) {
+                fail(m, "vorrel_reference printed other lines than vorrel");
             } else {
-                const std::string file = work + "/reference.bas";
-                copyFile(d.source, file);
-                if (options.sync) syncAll();
-                const ChildRun run = runChild({reference, file}, work + "/reference", 3600);
-                m.reference.add(run);
-                std::cerr << "r" << std::flush;
-                if (run.exitCode != 0) {
-                    fail(m, "vorrel_reference: " + describe(run));
-                } else if (!haveExpected) {
-                    fail(m, "no vorrel output to compare the reference's with");
-                } else if (!sameContent(file, expected)) {
-                    fail(m, "vorrel_reference output is not byte-identical to vorrel's");
-                } else if (run.output != readWholeFile(work + "/vorrel.stdout")) {
-                    fail(m, "vorrel_reference printed other lines than vorrel");
-                } else {
-                    ++m.referenceIdentical;
-                }
+                ++m.referenceIdentical;
             }
         }
     }
-    std::cerr << "  vorrel " << median(m.vorrel) << " s";
+}
+
+Measurement finishTrial(Trial& t) {
+    const Measurement& m = t.m;
+    std::cerr << "  " << m.data.spec.name() << ": vorrel " << median(m.vorrel) << " s";
     if (!m.copy.empty()) std::cerr << ", cp " << median(m.copy) << " s";
     if (!m.floor.empty()) std::cerr << ", files " << median(m.floor) << " s";
     if (!m.reference.empty()) std::cerr << ", reference " << median(m.reference) << " s";
     std::cerr << "\n";
-    removeTree(work);
-    return m;
+    removeTree(t.work);
+    return std::move(t.m);
+}
+
+// Measures the inputs round by round, every input once a round (the first
+// turning with the round), so that a machine that runs faster or slower
+// for a while weighs on all of them alike: their ratios come from runs made
+// side by side rather than minutes apart.
+std::vector<Measurement> measureTogether(const Options& options, const std::vector<DatasetSpec>& specs, const Plan& plan) {
+    std::vector<Trial> trials;
+    for (const DatasetSpec& spec : specs) trials.push_back(startTrial(options, spec, plan));
+    for (int round = 0; round < plan.rounds; ++round) {
+        std::cerr << "  round " << round + 1 << ":" << std::flush;
+        for (std::size_t k = 0; k < trials.size(); ++k) {
+            Trial& t = trials[(k + static_cast<std::size_t>(round)) % trials.size()];
+            if (t.m.stopped) continue;
+            std::cerr << " " << t.m.data.spec.name() << " " << std::flush;
+            runRound(options, plan, t, round);
+        }
+        std::cerr << "\n";
+    }
+    std::vector<Measurement> measured;
+    for (Trial& t : trials) measured.push_back(finishTrial(t));
+    return measured;
+}
+
+Measurement measure(const Options& options, const DatasetSpec& spec, const Plan& plan) {
+    return std::move(measureTogether(options, {spec}, plan).front());
 }
 
 // ------------------------------------------------------------------ report
@@ -557,6 +602,17 @@ const std::vector<std::string> timingHeader = {"input", "MiB",  "K",    "uses", 
                                                "net s", "cp s", "net/cp", "files s", "net/files",
                                                "peak MiB", "limit MiB", "within", "check"};
 
+// The median, over the rounds both ran, of the ratio of b's net time to
+// a's in the same round: inputs measured together (measureTogether) ran
+// side by side in each round, so a slower spell of the machine cancels out.
+double pairedRatio(const Sample& a, const Sample& b) {
+    std::vector<double> ratios;
+    for (std::size_t r = 0; r < std::min(a.seconds.size(), b.seconds.size()); ++r) {
+        ratios.push_back((b.seconds[r] - pauseSeconds) / (a.seconds[r] - pauseSeconds));
+    }
+    return median(ratios);
+}
+
 // Growth of a quantity over a ratio of sizes, stated per tenfold.
 double perTenfold(double small, double large, double sizeRatio) {
     return std::pow(large / small, 1.0 / std::log10(sizeRatio));
@@ -598,6 +654,16 @@ int run(const Options& options) {
         if (found == done.end()) found = done.emplace(key, measure(options, spec, plan)).first;
         return found->second;
     };
+    // A series whose inputs are compared with one another: measured together.
+    auto getSeries = [&](const std::vector<DatasetSpec>& specs, const Plan& plan,
+                         const std::string& series) -> std::vector<const Measurement*> {
+        std::vector<const Measurement*> measured;
+        for (Measurement& m : measureTogether(options, specs, plan)) {
+            const std::string key = m.data.spec.name() + "@" + series;
+            measured.push_back(&done.emplace(key, std::move(m)).first->second);
+        }
+        return measured;
+    };
 
     std::ostringstream report;
     report << "vorrel benchmark" << (options.check ? " (check)" : options.quick ? " (quick)" : "") << "\n"
@@ -611,7 +677,9 @@ int run(const Options& options) {
            << "rounds:   " << options.rounds << " alternating rounds per input (reference " << options.referenceRounds
            << ", adversarial " << options.adversarialRounds << "); wall time from fork to wait4, median;\n"
            << "          each run on a fresh copy of the input made before the clock starts"
-           << (options.sync ? ", file systems flushed (sync) before each run" : "") << "\n"
+           << (options.sync ? ", file systems flushed (sync) before each run" : "") << ";\n"
+           << "          the inputs of a growth or module series take their turns within each round, so that\n"
+           << "          'by round' (the median of the ratios of runs of the same round) leaves out the machine's drift\n"
            << "units:    1 MiB = 1,048,576 bytes; net s = median - " << pauseSeconds
            << " s, the pause vorrel makes between its two saves;\n"
            << "          cpu s = median user + system CPU time of vorrel; net/cp = net s / cp s;\n"
@@ -639,18 +707,19 @@ int run(const Options& options) {
         Table table(timingHeader);
         std::vector<std::string> notes;
         for (Kind kind : {Kind::sparse, Kind::dense}) {
-            const Measurement* first = nullptr;
-            const Measurement* last = nullptr;
-            for (std::uint64_t n : growthN) {
-                const Measurement& m = get({kind, n, 1000}, timing);
-                table.add(timingRow(kindName(kind), m));
-                all.push_back(&m);
-                if (first == nullptr) first = &m;
-                last = &m;
+            std::vector<DatasetSpec> specs;
+            for (std::uint64_t n : growthN) specs.push_back({kind, n, 1000});
+            const std::vector<const Measurement*> measured = getSeries(specs, timing, "growth");
+            for (const Measurement* m : measured) {
+                table.add(timingRow(kindName(kind), *m));
+                all.push_back(m);
             }
+            const Measurement* first = measured.front();
+            const Measurement* last = measured.back();
             const double ratio = static_cast<double>(last->data.stats.bytes) / static_cast<double>(first->data.stats.bytes);
             notes.push_back(std::string(kindName(kind)) + ": net time x" +
-                            fixed(perTenfold(net(first->vorrel), net(last->vorrel), ratio), 2) + " per tenfold of N (cpu x" +
+                            fixed(perTenfold(net(first->vorrel), net(last->vorrel), ratio), 2) + " per tenfold of N (by round x" +
+                            fixed(perTenfold(1, pairedRatio(first->vorrel, last->vorrel), ratio), 2) + "; cpu x" +
                             fixed(perTenfold(median(first->vorrel.cpu), median(last->vorrel.cpu), ratio), 2) +
                             "; whole run x" + fixed(perTenfold(median(first->vorrel), median(last->vorrel), ratio), 2) +
                             "; cp x" + fixed(perTenfold(median(first->copy), median(last->copy), ratio), 2) + ")");
@@ -664,18 +733,19 @@ int run(const Options& options) {
         Table table(timingHeader);
         std::vector<std::string> notes;
         for (Kind kind : {Kind::sparse, Kind::dense}) {
-            const Measurement* first = nullptr;
-            const Measurement* last = nullptr;
-            for (int k : moduleCounts) {
-                const Measurement& m = get({kind, bigN, k}, timing);
-                table.add(timingRow(kindName(kind), m));
-                all.push_back(&m);
-                if (first == nullptr) first = &m;
-                last = &m;
+            std::vector<DatasetSpec> specs;
+            for (int k : moduleCounts) specs.push_back({kind, bigN, k});
+            const std::vector<const Measurement*> measured = getSeries(specs, timing, "modules");
+            for (const Measurement* m : measured) {
+                table.add(timingRow(kindName(kind), *m));
+                all.push_back(m);
             }
+            const Measurement* first = measured.front();
+            const Measurement* last = measured.back();
             notes.push_back(std::string(kindName(kind)) + ": K=" + std::to_string(last->data.moduleCount) + " / K=" +
                             std::to_string(first->data.moduleCount) + ": net x" +
-                            fixed(net(last->vorrel) / net(first->vorrel), 2) + ", cpu x" +
+                            fixed(net(last->vorrel) / net(first->vorrel), 2) + " (by round x" +
+                            fixed(pairedRatio(first->vorrel, last->vorrel), 2) + "), cpu x" +
                             fixed(median(last->vorrel.cpu) / median(first->vorrel.cpu), 2) + ", whole run x" +
                             fixed(median(last->vorrel) / median(first->vorrel), 2));
         }
