@@ -82,6 +82,8 @@ protected:
 
     /// Runs tool with args as the options say.
     Result runWith(const fs::path& tool, const std::vector<std::string>& args, const RunOptions& options) const;
+    /// One run, as runWith makes it.
+    Result runOnce(const fs::path& tool, const std::vector<std::string>& args, const RunOptions& options) const;
 
     /// Copies the reference build into folder (made if needed) under the file
     /// name of the program under test; returns its path, or an empty path
