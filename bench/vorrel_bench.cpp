@@ -654,16 +654,6 @@ int run(const Options& options) {
         if (found == done.end()) found = done.emplace(key, measure(options, spec, plan)).first;
         return found->second;
     };
-    // A series whose inputs are compared with one another: measured together.
-    auto getSeries = [&](const std::vector<DatasetSpec>& specs, const Plan& plan,
-                         const std::string& series) -> std::vector<const Measurement*> {
-        std::vector<const Measurement*> measured;
-        for (Measurement& m : measureTogether(options, specs, plan)) {
-            const std::string key = m.data.spec.name() + "@" + series;
-            measured.push_back(&done.emplace(key, std::move(m)).first->second);
-        }
-        return measured;
-    };
 
     std::ostringstream report;
     report << "vorrel benchmark" << (options.check ? " (check)" : options.quick ? " (quick)" : "") << "\n"
@@ -690,6 +680,20 @@ int run(const Options& options) {
 
     std::vector<const Measurement*> all;
     std::vector<std::string> targetsMissed;
+    // A series whose inputs are compared with one another: measured together,
+    // each a row of the table.
+    auto getSeries = [&](const std::vector<DatasetSpec>& specs, const std::string& series,
+                         Table& table) -> std::vector<const Measurement*> {
+        std::vector<const Measurement*> measured;
+        for (Measurement& m : measureTogether(options, specs, timing)) {
+            const std::string key = m.data.spec.name() + "@" + series;
+            const Measurement* kept = &done.emplace(key, std::move(m)).first->second;
+            table.add(timingRow(kindName(kept->data.spec.kind), *kept));
+            all.push_back(kept);
+            measured.push_back(kept);
+        }
+        return measured;
+    };
     if (options.series.count("density")) {
         Table table(timingHeader);
         for (Kind kind : {Kind::sparse, Kind::dense}) {
@@ -709,11 +713,7 @@ int run(const Options& options) {
         for (Kind kind : {Kind::sparse, Kind::dense}) {
             std::vector<DatasetSpec> specs;
             for (std::uint64_t n : growthN) specs.push_back({kind, n, 1000});
-            const std::vector<const Measurement*> measured = getSeries(specs, timing, "growth");
-            for (const Measurement* m : measured) {
-                table.add(timingRow(kindName(kind), *m));
-                all.push_back(m);
-            }
+            const std::vector<const Measurement*> measured = getSeries(specs, "growth", table);
             const Measurement* first = measured.front();
             const Measurement* last = measured.back();
             const double ratio = static_cast<double>(last->data.stats.bytes) / static_cast<double>(first->data.stats.bytes);
@@ -735,11 +735,7 @@ int run(const Options& options) {
         for (Kind kind : {Kind::sparse, Kind::dense}) {
             std::vector<DatasetSpec> specs;
             for (int k : moduleCounts) specs.push_back({kind, bigN, k});
-            const std::vector<const Measurement*> measured = getSeries(specs, timing, "modules");
-            for (const Measurement* m : measured) {
-                table.add(timingRow(kindName(kind), *m));
-                all.push_back(m);
-            }
+            const std::vector<const Measurement*> measured = getSeries(specs, "modules", table);
             const Measurement* first = measured.front();
             const Measurement* last = measured.back();
             notes.push_back(std::string(kindName(kind)) + ": K=" + std::to_string(last->data.moduleCount) + " / K=" +
