@@ -1122,6 +1122,12 @@ LocalCopy copyOccurrences(Engine& engine, const Pattern& pattern) {
     LocalCopy copy;
     const std::uint64_t length = pattern.upper.size();
     copy.offset = emptyOffsets(engine.limits.offsetLowBits, pattern.hits.size());
+    std::uint64_t size = 0;  // of the occurrences' union, which can be most of the text
+    for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
+        const std::uint64_t at = pattern.hits[i];
+        size += i > 0 && at < pattern.hits[i - 1] + length ? at - pattern.hits[i - 1] : length;
+    }
+    copy.bytes.reserve(size);
     for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
         const std::uint64_t at = pattern.hits[i];
         const bool overlaps = i > 0 && at < pattern.hits[i - 1] + length;
@@ -1188,7 +1194,6 @@ std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits,
 // often make them so. Such chains are kept as one group: the replay then
 // goes on group by group instead of occurrence by occurrence.
 struct ChainGroups {
-    std::vector<std::uint32_t> chainOf;  // per occurrence
     std::vector<std::uint32_t> firstOf;  // per chain: its first occurrence, and one past the last chain's last
     std::vector<std::string> bytes;      // per group not merged; group c starts as chain c alone
     std::vector<std::uint32_t> into;     // per group: the group it merged into, or itself
@@ -1229,10 +1234,8 @@ void mergeGroups(ChainGroups& groups) {
 ChainGroups groupChains(const LocalCopy& copy, const Offsets& hits, std::size_t length) {
     ChainGroups groups;
     const auto count = static_cast<std::uint32_t>(hits.size());
-    groups.chainOf.resize(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         if (i == 0 || hits[i] >= hits[i - 1] + length) groups.firstOf.push_back(i);
-        groups.chainOf[i] = static_cast<std::uint32_t>(groups.firstOf.size() - 1);
     }
     const auto chains = static_cast<std::uint32_t>(groups.firstOf.size());
     groups.firstOf.push_back(count);
@@ -1287,8 +1290,13 @@ void writeGroupsBack(ChainGroups& groups, LocalCopy& copy) {
 std::uint32_t replayGroups(Engine& engine, ChainGroups& groups, const LocalCopy& copy, std::uint32_t i,
                            std::string_view x, bool& replaced) {
     std::uint64_t groupWork = 0, occurrenceWork = 0;
-    for (; i < groups.chainOf.size(); ++i) {
-        const std::uint32_t chain = groups.chainOf[i];
+    const auto count = static_cast<std::uint32_t>(copy.offset.size());
+    // The chain of occurrence i, the last to begin at or before it; later
+    // occurrences meet the chains in order.
+    auto chain = static_cast<std::uint32_t>(std::upper_bound(groups.firstOf.begin(), groups.firstOf.end(), i) -
+                                            groups.firstOf.begin() - 1);
+    for (; i < count; ++i) {
+        if (groups.firstOf[chain + 1] == i) ++chain;
         const std::string& bytes = groups.bytes[rootOf(groups, chain)];
         const std::uint64_t at = copy.offset[i] - copy.offset[groups.firstOf[chain]];
         if (bytes.compare(at, x.size(), x) == 0) continue;
