@@ -13,9 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const vorrel::oracle::RewriteCase rewriteCase = vorrel::oracle::caseFromBytes(data, size);
     // The length also picks how readily the fast scan groups chains of
     // overlapping occurrences and compares whole texts, how wide it keeps
-    // the entries of its cover lists, when its write times widen and how it
-    // splits match offsets, so that every way it has of replaying is
-    // reached.
+    // the entries of its cover lists, when its write times widen, how it
+    // splits match offsets and how many bits of hash tell spellings apart,
+    // so that every way it has of replaying is reached.
     vorrel::ScanLimits limits;
     switch (size % 4) {
     case 1: limits.groupChainsAfter = 0, limits.groupPayback = 0; break;
@@ -26,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     limits.coverEntryBits = 16u << (size % 3);
     if (size % 5 < 2) limits.narrowTimes = size % 29;
     if (size % 7 < 3) limits.offsetLowBits = 1 + size % 6;
+    if (size % 11 < 3) limits.spellingHashBits = 1 + size % 3;
     const std::string difference = vorrel::oracle::compareScans(rewriteCase, limits);
     if (!difference.empty()) {
         std::fprintf(stderr, "the scans differ: %s\n%s\n", difference.c_str(),

@@ -95,11 +95,15 @@ struct Declaration {
 // One replay that goes spelling by spelling, with the pattern's occurrences
 // filed by the hash of their current bytes. Filing is lazy: an occurrence
 // whose bytes change is filed again under its new hash, and entries left
-// behind are recognised by their stale hash.
+// behind are recognised by their stale hash. Occurrences spelled x are
+// never looked for, so they go unfiled where their hash is their bytes.
 struct ExactWalk {
     std::uint32_t pattern = none;
     std::uint32_t firstStretch = 0;
     std::string x;
+    std::uint64_t xHash = 0;
+    bool xUnfiled = false;  // whether occurrences hashed as x are left unfiled
+    unsigned hashBits = 64;
     std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> filed;
     std::vector<std::uint64_t> spelling;
     std::vector<std::uint32_t> touched;
@@ -216,7 +220,7 @@ std::uint8_t foldByte(char c) {
 // that equal keys mean equal spellings; longer ones under a hash.
 constexpr std::size_t packedSpelling = 8;
 
-std::uint64_t spellingHash(const char* at, std::size_t length) {
+std::uint64_t spellingHash(const char* at, std::size_t length, unsigned bits) {
     if (length <= packedSpelling) {
         std::uint64_t packed = 0;
         std::memcpy(&packed, at, length);
@@ -224,7 +228,7 @@ std::uint64_t spellingHash(const char* at, std::size_t length) {
     }
     std::uint64_t hash = 1469598103934665603ull;
     for (std::size_t i = 0; i < length; ++i) hash = (hash ^ static_cast<std::uint8_t>(at[i])) * 1099511628211ull;
-    return hash;
+    return bits >= 64 ? hash : hash >> (64 - bits);
 }
 
 void markRange(std::vector<std::uint64_t>& mask, std::uint64_t from, std::uint64_t to) {
@@ -988,12 +992,29 @@ void putStretch(Engine& engine, std::uint32_t id, std::string_view x, bool chang
 
 std::uint32_t stretchOf(const ExactWalk& walk, std::uint32_t index) { return walk.firstStretch + index; }
 
+std::uint64_t hashOf(const ExactWalk& walk, const char* at, std::size_t length) {
+    return spellingHash(at, length, walk.hashBits);
+}
+
+void setTarget(ExactWalk& walk, const Engine& engine, std::string_view x) {
+    walk.hashBits = engine.limits.spellingHashBits;
+    walk.x = std::string(x);
+    walk.xHash = hashOf(walk, x.data(), x.size());
+    walk.xUnfiled = x.size() <= packedSpelling;
+}
+
+bool isFiledUnder(const ExactWalk& walk, std::uint64_t hash) { return !walk.xUnfiled || hash != walk.xHash; }
+
 // Files every occurrence afresh under the hash of its spelling.
 void fileAll(ExactWalk& walk) {
     for (auto& entry : walk.recent) entry = {0, nullptr};
     walk.filed.clear();
-    for (std::uint32_t i = 0; i < walk.spelling.size(); ++i) walk.filed[walk.spelling[i]].push_back(i);
-    walk.filedEntries = walk.spelling.size();
+    walk.filedEntries = 0;
+    for (std::uint32_t i = 0; i < walk.spelling.size(); ++i) {
+        if (!isFiledUnder(walk, walk.spelling[i])) continue;
+        walk.filed[walk.spelling[i]].push_back(i);
+        ++walk.filedEntries;
+    }
 }
 
 // Drops stale entries once they outnumber the live ones: spellings that
@@ -1033,20 +1054,34 @@ void orderOccurrences(ExactWalk& walk, std::vector<std::uint32_t>& list) {
     }
 }
 
-void fileAgain(ExactWalk& walk, Engine& engine, std::uint32_t index) {
-    const std::string& bytes = readStretch(engine, stretchOf(walk, index));
-    const std::uint64_t hash = spellingHash(bytes.data(), bytes.size());
+// Files occurrence index under the hash of its bytes, unless it is filed
+// there already.
+void fileUnder(ExactWalk& walk, std::uint32_t index, std::uint64_t hash) {
     if (hash == walk.spelling[index]) return;
     walk.spelling[index] = hash;
+    if (!isFiledUnder(walk, hash)) return;
     bucketOf(walk, hash).push_back(index);
     ++walk.filedEntries;
+}
+
+// After a replace of the spelling filed under hash: the occurrences of it
+// not written stay filed there, with those filed alike but spelled
+// otherwise; the ones written are filed as x already.
+void keepUnwritten(ExactWalk& walk, std::uint64_t hash, std::vector<std::uint32_t>& bucket,
+                   std::vector<std::uint32_t>& same, const std::vector<std::uint32_t>& others) {
+    same.erase(std::remove_if(same.begin(), same.end(), [&](std::uint32_t i) { return walk.spelling[i] != hash; }),
+               same.end());
+    same.insert(same.end(), others.begin(), others.end());
+    walk.filedEntries = walk.filedEntries - bucket.size() + same.size();
+    bucket.swap(same);  // the bucket's room, mostly the larger, goes with same
 }
 
 void refile(ExactWalk& walk, Engine& engine) {
     for (const std::uint32_t index : walk.touched) {
         if (!walk.isTouched[index]) continue;  // filed already
         walk.isTouched[index] = 0;
-        fileAgain(walk, engine, index);
+        const std::string& bytes = readStretch(engine, stretchOf(walk, index));
+        fileUnder(walk, index, hashOf(walk, bytes.data(), bytes.size()));
     }
     walk.touched.clear();
     compactFiling(walk);
@@ -1055,13 +1090,13 @@ void refile(ExactWalk& walk, Engine& engine) {
 void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::uint32_t firstStretch, std::string_view x) {
     walk.pattern = pattern;
     walk.firstStretch = firstStretch;
-    walk.x = std::string(x);
+    setTarget(walk, engine, x);
     const std::size_t count = engine.patterns[pattern].hits.size();
     walk.spelling.assign(count, 0);
     walk.isTouched.assign(count, 0);
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::string& bytes = readStretch(engine, stretchOf(walk, i));
-        walk.spelling[i] = spellingHash(bytes.data(), bytes.size());
+        walk.spelling[i] = hashOf(walk, bytes.data(), bytes.size());
     }
     fileAll(walk);
     engine.active.push_back(&walk);
@@ -1075,31 +1110,27 @@ void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, std::
     const Pattern& pattern = engine.patterns[walk.pattern];
     const std::uint64_t hash = walk.spelling[index];
     const std::string old = readStretch(engine, stretchOf(walk, index));
-    std::vector<std::uint32_t> same;
+    std::vector<std::uint32_t> same, others;
     const bool exactKey = pattern.upper.size() <= packedSpelling;
     std::vector<std::uint32_t>& bucket = bucketOf(walk, hash);
     for (const std::uint32_t other : bucket) {
         if (walk.spelling[other] != hash) continue;
-        if (exactKey || readStretch(engine, stretchOf(walk, other)) == old) same.push_back(other);
+        (exactKey || readStretch(engine, stretchOf(walk, other)) == old ? same : others).push_back(other);
     }
     orderOccurrences(walk, same);
+    orderOccurrences(walk, others);
     // The occurrences written do not overlap, so each holds the old
     // spelling until it is written and x after: neither needs reading.
-    const std::uint64_t newHash = spellingHash(walk.x.data(), walk.x.size());
-    std::vector<std::uint32_t>& filedAsX = bucketOf(walk, newHash);
     std::uint64_t free = 0;
     for (const std::uint32_t other : same) {
         if (pattern.hits[other] < free) continue;
         putStretch(engine, stretchOf(walk, other), walk.x, true);
         walk.isTouched[other] = 0;
-        walk.spelling[other] = newHash;
-        filedAsX.push_back(other);
-        ++walk.filedEntries;
+        fileUnder(walk, other, walk.xHash);
         if (written != nullptr) written->push_back(other);
         free = pattern.hits[other] + pattern.upper.size();
     }
-    walk.filedEntries = walk.filedEntries - bucket.size() + same.size();
-    bucket = same;
+    keepUnwritten(walk, hash, bucket, same, others);
     refile(walk, engine);
 }
 
@@ -1142,11 +1173,7 @@ void refileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
     for (const std::uint32_t index : walk.touched) {
         if (!walk.isTouched[index]) continue;
         walk.isTouched[index] = 0;
-        const std::uint64_t hash = spellingHash(copy.bytes.data() + copy.offset[index], length);
-        if (hash == walk.spelling[index]) continue;
-        walk.spelling[index] = hash;
-        bucketOf(walk, hash).push_back(index);
-        ++walk.filedEntries;
+        fileUnder(walk, index, hashOf(walk, copy.bytes.data() + copy.offset[index], length));
     }
     walk.touched.clear();
     compactFiling(walk);
@@ -1159,32 +1186,28 @@ std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits,
     const std::size_t length = walk.x.size();
     const std::uint64_t hash = walk.spelling[index];
     const std::string old(copy.bytes, copy.offset[index], length);
-    std::vector<std::uint32_t> same;
+    std::vector<std::uint32_t> same, others;
     const bool exactKey = length <= packedSpelling;
     std::vector<std::uint32_t>& bucket = bucketOf(walk, hash);
     for (const std::uint32_t other : bucket) {
         if (walk.spelling[other] != hash) continue;
-        if (exactKey || copy.bytes.compare(copy.offset[other], length, old) == 0) same.push_back(other);
+        (exactKey || copy.bytes.compare(copy.offset[other], length, old) == 0 ? same : others).push_back(other);
     }
     orderOccurrences(walk, same);
-    const std::uint64_t newHash = spellingHash(walk.x.data(), length);
-    std::vector<std::uint32_t>& filedAsX = bucketOf(walk, newHash);
+    orderOccurrences(walk, others);
     std::uint64_t free = 0;
     for (const std::uint32_t other : same) {
         if (hits[other] < free) continue;
         std::memcpy(copy.bytes.data() + copy.offset[other], walk.x.data(), length);
         walk.isTouched[other] = 0;
-        walk.spelling[other] = newHash;
-        filedAsX.push_back(other);
-        ++walk.filedEntries;
+        fileUnder(walk, other, walk.xHash);
         // The neighbours sharing its bytes; none of them is written here.
         for (std::uint32_t k = other; k > 0 && hits[k - 1] + length > hits[other]; --k) touch(walk, k - 1);
         for (std::uint32_t k = other + 1; k < hits.size() && hits[k] < hits[other] + length; ++k) touch(walk, k);
         free = hits[other] + length;
     }
     const std::size_t looked = bucket.size();
-    walk.filedEntries = walk.filedEntries - bucket.size() + same.size();
-    bucket = same;
+    keepUnwritten(walk, hash, bucket, same, others);
     return looked;
 }
 
@@ -1317,7 +1340,7 @@ void fileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
     walk.isTouched.assign(count, 0);
     walk.touched.clear();
     for (std::uint32_t i = 0; i < count; ++i) {
-        walk.spelling[i] = spellingHash(copy.bytes.data() + copy.offset[i], length);
+        walk.spelling[i] = hashOf(walk, copy.bytes.data() + copy.offset[i], length);
     }
     fileAll(walk);
 }
@@ -1333,7 +1356,7 @@ void rewriteExactly(Engine& engine, std::uint32_t id, std::string_view x) {
     LocalCopy copy = copyOccurrences(engine, pattern);
     const std::string before = copy.bytes;
     ExactWalk walk;
-    walk.x = std::string(x);
+    setTarget(walk, engine, x);
     fileCopy(walk, copy, length);
     bool replaced = false;
     // Once the replaces have looked at this many filed occurrences, it is

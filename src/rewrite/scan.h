@@ -43,6 +43,10 @@ struct ScanLimits {
     /// once per 2^bits bytes of text (1 to 32); lower only to try the form
     /// that texts over 4 GiB take.
     unsigned offsetLowBits = 32;
+    /// Bits of the hash under which the replay files spellings longer than
+    /// eight bytes (1 to 64); lower only to try how it tells apart
+    /// spellings filed alike.
+    unsigned spellingHashBits = 64;
 };
 
 /// Scans tool.sourceText against tool.catalogueList: re-cases every use of

@@ -21,7 +21,8 @@ std::string disagreement(const RewriteCase& rewriteCase, const ScanLimits& limit
     return difference + "\nlimits: compare payback " + std::to_string(limits.comparePayback) + ", grouped after " +
            std::to_string(limits.groupChainsAfter) + ", group payback " + std::to_string(limits.groupPayback) +
            ", cover entry bits " + std::to_string(limits.coverEntryBits) + ", narrow times " +
-           std::to_string(limits.narrowTimes) + ", offset low bits " + std::to_string(limits.offsetLowBits) + "\n" +
+           std::to_string(limits.narrowTimes) + ", offset low bits " + std::to_string(limits.offsetLowBits) +
+           ", spelling hash bits " + std::to_string(limits.spellingHashBits) + "\n" +
            describeCase(rewriteCase);
 }
 
@@ -32,13 +33,15 @@ TEST(Differential, FastScanAgreesWithTheStraightforwardScan) {
     // write times of observed bytes widen from 32 bits only after billions
     // of rewrites: here at the start, or after a few. Match offsets keep
     // their upper bits apart only in texts over 4 GiB: here over 2 to 64
-    // bytes.
+    // bytes. Spellings longer than eight bytes share a hash only by rare
+    // chance: here, with the hash cut to a few bits, often.
     const unsigned entryBits[] = {16, 16, 32, 64};
     for (int i = 0; i < 20000; ++i) {
         ScanLimits limits;
         limits.coverEntryBits = entryBits[random() % std::size(entryBits)];
         if (random() % 2 == 0) limits.narrowTimes = random() % 24;
         if (random() % 2 == 0) limits.offsetLowBits = 1 + random() % 6;
+        if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
         ASSERT_EQ(disagreement(randomCase(random), limits), "") << "case " << i;
     }
 }
@@ -53,6 +56,7 @@ TEST(Differential, SkippedDeclarationsAgreeWithTheStraightforwardScan) {
         const RewriteCase rewriteCase = randomDeclarationRun(random);
         ScanLimits limits;
         limits.comparePayback = paybacks[random() % std::size(paybacks)];
+        if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
         ASSERT_EQ(disagreement(rewriteCase, limits), "") << "case " << i;
     }
 }
@@ -70,6 +74,7 @@ TEST(Differential, GroupedChainsAgreeWithTheStraightforwardScan) {
         ScanLimits limits;
         limits.groupChainsAfter = afters[random() % std::size(afters)];
         limits.groupPayback = paybacks[random() % std::size(paybacks)];
+        if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
         ASSERT_EQ(disagreement(rewriteCase, limits), "") << "case " << i;
     }
 }
