@@ -1181,7 +1181,8 @@ void refileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
 
 // Replaces, in the copy, every occurrence spelled as occurrence index is,
 // left to right and never overlapping, as a text-wide replace would; returns
-// how many filed occurrences it looked at.
+// how many filed occurrences it looked at, those of the spelling twice
+// (found, then written or passed over).
 std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits, std::uint32_t index) {
     const std::size_t length = walk.x.size();
     const std::uint64_t hash = walk.spelling[index];
@@ -1206,7 +1207,7 @@ std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits,
         for (std::uint32_t k = other + 1; k < hits.size() && hits[k] < hits[other] + length; ++k) touch(walk, k);
         free = hits[other] + length;
     }
-    const std::size_t looked = bucket.size();
+    const std::size_t looked = bucket.size() + same.size();
     keepUnwritten(walk, hash, bucket, same, others);
     return looked;
 }
