@@ -1104,12 +1104,12 @@ void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::uint
 
 void endWalk(Engine& engine) { engine.active.pop_back(); }
 
-// Replaces every occurrence whose bytes equal those at occurrence index,
-// left to right and never overlapping, as a text-wide replace would.
-void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, std::vector<std::uint32_t>* written) {
+// Replaces every occurrence whose bytes equal old, those of occurrence
+// index, left to right and never overlapping, as a text-wide replace would.
+void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, const std::string& old,
+                     std::vector<std::uint32_t>* written) {
     const Pattern& pattern = engine.patterns[walk.pattern];
     const std::uint64_t hash = walk.spelling[index];
-    const std::string old = readStretch(engine, stretchOf(walk, index));
     std::vector<std::uint32_t> same, others;
     const bool exactKey = pattern.upper.size() <= packedSpelling;
     std::vector<std::uint32_t>& bucket = bucketOf(walk, hash);
@@ -1134,11 +1134,12 @@ void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, std::
     refile(walk, engine);
 }
 
-// Puts occurrence index right as a text-wide replace of its spelling would;
-// written, if given, receives the occurrences that replace writes.
-void visit(ExactWalk& walk, Engine& engine, std::uint32_t index, std::vector<std::uint32_t>* written = nullptr) {
+// Puts occurrence index, whose bytes are now, right as a text-wide replace
+// of its spelling would; written receives the occurrences that replace writes.
+void visit(ExactWalk& walk, Engine& engine, std::uint32_t index, const std::string& now,
+           std::vector<std::uint32_t>* written) {
     refile(walk, engine);
-    if (readStretch(engine, stretchOf(walk, index)) != walk.x) replaceSpelling(walk, engine, index, written);
+    if (now != walk.x) replaceSpelling(walk, engine, index, now, written);
 }
 
 // While one pattern is replayed spelling by spelling nothing else writes,
@@ -1446,12 +1447,13 @@ void rewritePattern(Engine& engine, std::uint32_t id, std::string_view x, bool c
     }
 }
 
-void normaliseMemberCase(Engine& engine, const Line& line, std::size_t occurrence, std::string& scratch) {
+// Re-cases the members used after the declaration of the given occurrence,
+// whose declared name reads declaredName after the declaration's own case
+// fix: the member rewrites may re-case the name's bytes, but not this copy.
+void normaliseMemberCase(Engine& engine, const Line& line, std::size_t occurrence, const std::string& declaredName,
+                         std::string& scratch) {
     if (line.module == none) return;
     engine.lastModule = line.module;
-    // The name as it reads now, after the declaration's own case fix; the
-    // member rewrites below may re-case its bytes, but not this copy.
-    const std::string declaredName = readStretch(engine, line.firstNameStretch + static_cast<std::uint32_t>(occurrence));
     const auto& passOne = engine.declarations[line.declaration[occurrence]].passOne;
     const std::vector<Member>& members = engine.modules[line.module].members;
     auto next = passOne.begin();
@@ -1668,6 +1670,11 @@ void noteStep(Engine& engine, StepMemo& memo, std::string step, const std::strin
     memo.text.swap(memo.scratch);
 }
 
+// The declared name of the line's declaration i as it reads now.
+std::string declaredNow(Engine& engine, const Line& line, std::uint32_t i) {
+    return line.module == none ? std::string() : readStretch(engine, line.firstNameStretch + i);
+}
+
 void replayObjectLine(Engine& engine, const Line& line) {
     Pattern& key = engine.patterns[line.pattern];
     key.walkedClean = false;  // its occurrences are written below, as declarations
@@ -1676,7 +1683,7 @@ void replayObjectLine(Engine& engine, const Line& line) {
     if (visitedOneByOne(engine, line, reached)) {
         for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
             if (readStretch(engine, line.firstKeyStretch + i) != line.key) putStretch(engine, line.firstKeyStretch + i, line.key, true);
-            normaliseMemberCase(engine, line, i, scratch);
+            normaliseMemberCase(engine, line, i, declaredNow(engine, line, i), scratch);
         }
         return;
     }
@@ -1690,9 +1697,9 @@ void replayObjectLine(Engine& engine, const Line& line) {
         const std::uint64_t before = engine.work;
         std::string spelling = readStretch(engine, line.firstKeyStretch + i);
         fixed.clear();
-        visit(walk, engine, i, &fixed);
-        const std::string declared = line.module == none ? std::string() : readStretch(engine, line.firstNameStretch + i);
-        normaliseMemberCase(engine, line, i, scratch);
+        visit(walk, engine, i, spelling, &fixed);
+        const std::string declared = declaredNow(engine, line, i);
+        normaliseMemberCase(engine, line, i, declared, scratch);
         noteStep(engine, memo, std::move(spelling), declared, fixed, engine.work - before);
     }
     endWalk(engine);
