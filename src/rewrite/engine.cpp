@@ -919,11 +919,13 @@ const std::string& readStretch(Engine& engine, std::uint32_t id) {
     } else {
         std::copy_n(engine.writtenAt.begin() + first, length, engine.currentTime.begin());
     }
+    // A rewrite no later than every byte's last write changes none of them.
+    const std::uint64_t oldest = *std::min_element(engine.currentTime.begin(), engine.currentTime.begin() + length);
     for (std::size_t c = 0; c < engine.covering.count; ++c) {
         const CoverEntry& entry = engine.covering.entries[c];
         const Pattern& writer = engine.patterns[entry.writer];
         const std::uint64_t time = writer.lastTime;
-        if (time == 0) continue;
+        if (time <= oldest) continue;
         // Offsets from the stretch's start; the occurrence may begin before it.
         const auto end = static_cast<std::int64_t>(entry.end);
         const std::int64_t at = end - static_cast<std::int64_t>(writer.upper.size());
