@@ -96,7 +96,8 @@ struct Declaration {
 // filed by the hash of their current bytes. Filing is lazy: an occurrence
 // whose bytes change is filed again under its new hash, and entries left
 // behind are recognised by their stale hash. Occurrences spelled x are
-// never looked for, so they go unfiled where their hash is their bytes.
+// never looked for, so they go unfiled when x is eight bytes or shorter,
+// whose hash tells exactly whether an occurrence is spelled x.
 struct ExactWalk {
     std::uint32_t pattern = none;
     std::uint32_t firstStretch = 0;
@@ -999,7 +1000,7 @@ std::uint64_t hashOf(const ExactWalk& walk, const char* at, std::size_t length) 
 }
 
 void setTarget(ExactWalk& walk, const Engine& engine, std::string_view x) {
-    walk.hashBits = engine.limits.spellingHashBits;
+    walk.hashBits = std::clamp(engine.limits.spellingHashBits, 1u, 64u);
     walk.x = std::string(x);
     walk.xHash = hashOf(walk, x.data(), x.size());
     walk.xUnfiled = x.size() <= packedSpelling;
@@ -1068,7 +1069,8 @@ void fileUnder(ExactWalk& walk, std::uint32_t index, std::uint64_t hash) {
 
 // After a replace of the spelling filed under hash: the occurrences of it
 // not written stay filed there, with those filed alike but spelled
-// otherwise; the ones written are filed as x already.
+// otherwise; the ones written now hold x, filed under its hash (which may be
+// this one) or, for x of eight bytes or fewer, not at all.
 void keepUnwritten(ExactWalk& walk, std::uint64_t hash, std::vector<std::uint32_t>& bucket,
                    std::vector<std::uint32_t>& same, const std::vector<std::uint32_t>& others) {
     same.erase(std::remove_if(same.begin(), same.end(), [&](std::uint32_t i) { return walk.spelling[i] != hash; }),
@@ -1136,8 +1138,9 @@ void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, const
     refile(walk, engine);
 }
 
-// Puts occurrence index, whose bytes are now, right as a text-wide replace
-// of its spelling would; written receives the occurrences that replace writes.
+// Puts occurrence index, whose bytes as they read now are given in now (a
+// copy: the replace reads other stretches), right as a text-wide replace of
+// its spelling would; written receives the occurrences that replace writes.
 void visit(ExactWalk& walk, Engine& engine, std::uint32_t index, const std::string& now,
            std::vector<std::uint32_t>* written) {
     refile(walk, engine);
