@@ -798,39 +798,6 @@ void markObservedBytes(Engine& engine) {
     coverPairs(engine, next, maxEnd, true);
     sortCoverLists(engine);
 
-    // Stretches by the 64-byte blocks they reach, to find those an occurrence covers.
-    const std::size_t blocks = engine.observedMask.size();
-    std::vector<std::uint32_t> blockBegin(blocks + 1, 0), byBlock;
-    for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
-        const Stretch stretch = stretchAt(engine, id);
-        for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
-            ++blockBegin[b + 1];
-        }
-    }
-    for (std::size_t b = 0; b < blocks; ++b) blockBegin[b + 1] += blockBegin[b];
-    byBlock.resize(blockBegin[blocks]);
-    {
-        std::vector<std::uint32_t> fill(blockBegin.begin(), blockBegin.end() - 1);
-        for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
-            const Stretch stretch = stretchAt(engine, id);
-            for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
-                byBlock[fill[b]++] = id;
-            }
-        }
-    }
-    // In start order within each block, so that a search for the stretches
-    // an occurrence covers stops at the first one starting after it.
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> block;
-    for (std::size_t b = 0; b < blocks; ++b) {
-        if (blockBegin[b + 1] - blockBegin[b] < 2) continue;
-        block.clear();
-        for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
-            block.emplace_back(stretchAt(engine, byBlock[e]).start, byBlock[e]);
-        }
-        std::sort(block.begin(), block.end());
-        for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) byBlock[e] = block[e - blockBegin[b]].second;
-    }
-
     // Which writers reach the occurrences of patterns replayed exactly: the
     // deferred ones through the lists above, the immediate ones (other such
     // patterns, object declarations) through overlapping stretches.
@@ -858,21 +825,48 @@ void markObservedBytes(Engine& engine) {
     for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
         const Stretch stretch = stretchAt(engine, id);
         if (stretch.owner == none || !engine.patterns[stretch.owner].overlapping) continue;
-        const std::uint32_t reachedPattern = stretch.owner;
-        const auto at = static_cast<std::int64_t>(stretch.start);
         findCovering(engine, stretch.start, stretch.end, engine.covering);
         for (std::size_t k = 0; k < engine.covering.count; ++k) {
             const auto [writer, end] = engine.covering.entries[k];
             const auto start = static_cast<std::int64_t>(end) - static_cast<std::int64_t>(engine.patterns[writer].upper.size());
-            note({writer, {reachedPattern, start}});
+            note({writer, {stretch.owner, start}});
         }
-        for (std::uint64_t b = stretch.start >> 6; b <= (stretch.end - 1) >> 6; ++b) {
-            for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) {
-                const Stretch other = stretchAt(engine, byBlock[e]);
+    }
+
+    // The stretches written at once, by the 64-byte blocks they reach: two
+    // that overlap are met in the block where the later one starts. Each
+    // block's stretches are looked up once and paired up locally, as the
+    // stretches of one block come from runs all over memory.
+    const std::size_t blocks = engine.observedMask.size();
+    std::vector<std::uint32_t> blockBegin(blocks + 1, 0), byBlock;
+    for (int fill = 0; fill < 2; ++fill) {
+        std::vector<std::uint32_t> next(blockBegin.begin(), blockBegin.end() - 1);
+        for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
+            const Stretch stretch = stretchAt(engine, id);
+            if (stretch.owner == none) continue;
+            for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
+                if (fill != 0) byBlock[next[b]++] = id;
+                else ++blockBegin[b + 1];
+            }
+        }
+        if (fill != 0) break;
+        for (std::size_t b = 0; b < blocks; ++b) blockBegin[b + 1] += blockBegin[b];
+        byBlock.resize(blockBegin[blocks]);
+    }
+    std::vector<Stretch> block;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        if (blockBegin[b + 1] - blockBegin[b] < 2) continue;
+        block.clear();
+        for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) block.push_back(stretchAt(engine, byBlock[e]));
+        std::sort(block.begin(), block.end(), [](const Stretch& x, const Stretch& y) { return x.start < y.start; });
+        for (const Stretch& stretch : block) {
+            if (!engine.patterns[stretch.owner].overlapping) continue;
+            for (const Stretch& other : block) {
                 if (other.start >= stretch.end) break;
-                if (other.owner == none || other.owner == reachedPattern || other.end <= stretch.start) continue;
+                if (other.owner == stretch.owner || other.end <= stretch.start) continue;
                 if ((std::max(other.start, stretch.start) >> 6) != b) continue;
-                note({other.owner, {reachedPattern, static_cast<std::int64_t>(other.start) - at}});
+                note({other.owner,
+                      {stretch.owner, static_cast<std::int64_t>(other.start) - static_cast<std::int64_t>(stretch.start)}});
             }
         }
     }
