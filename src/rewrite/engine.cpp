@@ -113,6 +113,7 @@ struct ExactWalk {
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reachedBy;  // pattern -> occurrences it covers
     std::vector<std::uint64_t> marks;  // a bit per occurrence, all clear between uses
     std::pair<std::uint64_t, std::vector<std::uint32_t>*> recent[16] = {};  // recently used buckets by hash
+    std::size_t changedFrom = 0;  // the first occurrence the last change told of could reach
 };
 
 // A stretch of observed bytes: where it lies, and the pattern written there
@@ -944,10 +945,13 @@ void touch(ExactWalk& walk, std::uint32_t index) {
 // Tells every exact walk under way that the bytes from..to were written.
 void noteChange(Engine& engine, std::uint64_t from, std::uint64_t to) {
     for (ExactWalk* walk : engine.active) {
-        const Pattern& pattern = engine.patterns[walk->pattern];
-        const std::uint64_t length = pattern.upper.size();
-        auto it = std::lower_bound(pattern.hits.begin(), pattern.hits.end(), from >= length ? from - length + 1 : 0);
-        for (; it != pattern.hits.end() && *it < to; ++it) touch(*walk, static_cast<std::uint32_t>(it - pattern.hits.begin()));
+        const Offsets& hits = engine.patterns[walk->pattern].hits;
+        const std::uint64_t length = engine.patterns[walk->pattern].upper.size();
+        // Changes mostly come in text order: the search goes on from the last.
+        walk->changedFrom = firstAtLeast(hits, from >= length ? from - length + 1 : 0, walk->changedFrom);
+        for (std::size_t i = walk->changedFrom; i < hits.size() && hits[i] < to; ++i) {
+            touch(*walk, static_cast<std::uint32_t>(i));
+        }
     }
 }
 

@@ -592,6 +592,22 @@ void appendOffset(Offsets& offsets, std::uint64_t offset) {
     offsets.low.push_back(static_cast<std::uint32_t>(offset & ((std::uint64_t(1) << offsets.lowBits) - 1)));
 }
 
+std::size_t firstAtLeast(const Offsets& offsets, std::uint64_t value, std::size_t hint) {
+    const std::size_t count = offsets.size();
+    std::size_t from = 0, to = count;  // the answer lies in from..to
+    if (hint <= count && (hint == 0 || offsets[hint - 1] < value)) {
+        from = to = hint;
+        for (std::size_t step = 1; to < count && offsets[to] < value; step *= 2) {
+            from = to + 1;
+            to = std::min(count, from + step);
+        }
+    }
+    auto first = offsets.begin(), last = offsets.begin();
+    first += static_cast<std::ptrdiff_t>(from);
+    last += static_cast<std::ptrdiff_t>(to);
+    return static_cast<std::size_t>(std::lower_bound(first, last, value) - offsets.begin());
+}
+
 namespace {
 
 // One pass over the text for the patterns listed in chosen, all different

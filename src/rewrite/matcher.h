@@ -60,6 +60,11 @@ Offsets emptyOffsets(unsigned lowBits, std::size_t count);
 /// Adds an offset no smaller than the last one.
 void appendOffset(Offsets& offsets, std::uint64_t offset);
 
+/// The first index whose offset is value or more (the size when none is):
+/// galloping on from hint when the answer lies there or later, as it does
+/// for values met in increasing order; else halving the whole list.
+std::size_t firstAtLeast(const Offsets& offsets, std::uint64_t value, std::size_t hint);
+
 /// How much one pass over the text may search for: pattern numbers and trie
 /// nodes are packed into 24 bits, so more patterns, or longer ones, take
 /// several passes. offsetLowBits (1 to 32) is the Offsets::lowBits of the

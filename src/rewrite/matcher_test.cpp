@@ -1,5 +1,6 @@
 #include "rewrite/matcher.h"
 
+#include <algorithm>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -125,6 +126,31 @@ TEST(FindOccurrences, SearchesInSeveralPassesWhenThereIsTooMuchForOne) {
             for (std::size_t i = 0; i < patterns.size(); ++i) {
                 EXPECT_EQ(found[i], naiveOccurrences(text, patterns[i])) << most << " patterns, " << bytes << " bytes: " << patterns[i];
             }
+        }
+    }
+}
+
+// Whatever the hint, right or wrong, the answer is that of a search of the
+// whole list; hints are mostly the answer for a smaller value, as when
+// values come in increasing order, but also past it, past the end, or 0.
+TEST(FirstAtLeast, AgreesWithASearchOfTheWholeListWhateverTheHint) {
+    std::mt19937_64 random(11);
+    for (int round = 0; round < 3000; ++round) {
+        const unsigned lowBits = round % 3 == 0 ? 1 + random() % 4 : 32;
+        Offsets offsets = emptyOffsets(lowBits, 0);
+        Occurrences plain;
+        for (std::uint64_t at = random() % 4, count = random() % 70; plain.size() < count; at += 1 + random() % 5) {
+            appendOffset(offsets, at);
+            plain.push_back(at);
+        }
+        const std::uint64_t top = plain.empty() ? 4 : plain.back() + 4;
+        std::size_t hint = random() % (plain.size() + 3);
+        for (std::uint64_t value = random() % 6; value < top; value += random() % 9) {
+            const auto expected = static_cast<std::size_t>(std::lower_bound(plain.begin(), plain.end(), value) - plain.begin());
+            if (random() % 5 == 0) hint = random() % (plain.size() + 3);
+            const std::size_t found = firstAtLeast(offsets, value, hint);
+            ASSERT_EQ(found, expected) << "round " << round << ", value " << value << ", hint " << hint;
+            hint = found;
         }
     }
 }
