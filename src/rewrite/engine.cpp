@@ -898,18 +898,18 @@ std::uint64_t writtenTime(const Engine& engine, std::uint64_t rank) {
     return engine.wideTimes ? engine.writtenAtWide[rank] : engine.writtenAt[rank];
 }
 
-// The bytes of a stretch as they stand now, into engine.current: from the
-// last immediate writes, overruled byte by byte by later deferred rewrites.
-const std::string& readStretch(Engine& engine, std::uint32_t id) {
-    const Stretch stretch = stretchAt(engine, id);
-    const std::uint64_t length = stretch.end - stretch.start;
-    findCovering(engine, stretch.start, stretch.end, engine.covering);
+// The observed bytes from..to as they stand now, into engine.current: from
+// the last immediate writes, overruled byte by byte by later deferred
+// rewrites.
+const std::string& readObserved(Engine& engine, std::uint64_t from, std::uint64_t to) {
+    const std::uint64_t length = to - from;
+    findCovering(engine, from, to, engine.covering);
     engine.work += 32 + length + engine.covering.looked;
-    engine.current.assign(*engine.text, stretch.start, length);
+    engine.current.assign(*engine.text, from, length);
     if (engine.covering.count == 0) return engine.current;
     engine.currentTime.resize(length);
-    // A stretch's bytes are all observed, so their ranks are consecutive.
-    const std::uint64_t first = rankOf(engine, stretch.start);
+    // The bytes are all observed, so their ranks are consecutive.
+    const std::uint64_t first = rankOf(engine, from);
     if (engine.wideTimes) {
         std::copy_n(engine.writtenAtWide.begin() + first, length, engine.currentTime.begin());
     } else {
@@ -934,6 +934,12 @@ const std::string& readStretch(Engine& engine, std::uint32_t id) {
         }
     }
     return engine.current;
+}
+
+// The bytes of a stretch as they stand now, into engine.current.
+const std::string& readStretch(Engine& engine, std::uint32_t id) {
+    const Stretch stretch = stretchAt(engine, id);
+    return readObserved(engine, stretch.start, stretch.end);
 }
 
 void touch(ExactWalk& walk, std::uint32_t index) {
@@ -1163,12 +1169,16 @@ LocalCopy copyOccurrences(Engine& engine, const Pattern& pattern) {
         size += i > 0 && at < pattern.hits[i - 1] + length ? at - pattern.hits[i - 1] : length;
     }
     copy.bytes.reserve(size);
-    for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
-        const std::uint64_t at = pattern.hits[i];
-        const bool overlaps = i > 0 && at < pattern.hits[i - 1] + length;
-        appendOffset(copy.offset, overlaps ? copy.offset[i - 1] + (at - pattern.hits[i - 1]) : copy.bytes.size());
-        const std::uint64_t copied = copy.bytes.size() - copy.offset[i];  // shared with the one before
-        copy.bytes.append(readStretch(engine, pattern.firstStretch + i), copied, length - copied);
+    // Chain by chain: the bytes that overlapping occurrences share are read
+    // once, a piece at a time so that the scratch of a read stays small.
+    const std::uint64_t piece = std::max<std::uint64_t>(1, engine.limits.readPiece);
+    for (std::uint32_t i = 0, next = 0; i < pattern.hits.size(); i = next) {
+        const std::uint64_t from = pattern.hits[i];
+        for (next = i + 1; next < pattern.hits.size() && pattern.hits[next] < pattern.hits[next - 1] + length; ++next) {
+        }
+        const std::uint64_t to = pattern.hits[next - 1] + length;
+        for (std::uint32_t k = i; k < next; ++k) appendOffset(copy.offset, copy.bytes.size() + (pattern.hits[k] - from));
+        for (std::uint64_t at = from; at < to; at += piece) copy.bytes += readObserved(engine, at, std::min(to, at + piece));
     }
     return copy;
 }

@@ -47,6 +47,10 @@ struct ScanLimits {
     /// eight bytes (1 to 64); lower only to try how it tells apart
     /// spellings filed alike.
     unsigned spellingHashBits = 64;
+    /// Bytes of a chain of overlapping matches read at once when a pattern
+    /// that overlaps itself is replayed (at least 1); lower only to try
+    /// chains read in several pieces.
+    std::uint64_t readPiece = 4096;
 };
 
 /// Scans tool.sourceText against tool.catalogueList: re-cases every use of

@@ -22,7 +22,8 @@ std::string disagreement(const RewriteCase& rewriteCase, const ScanLimits& limit
            std::to_string(limits.groupChainsAfter) + ", group payback " + std::to_string(limits.groupPayback) +
            ", cover entry bits " + std::to_string(limits.coverEntryBits) + ", narrow times " +
            std::to_string(limits.narrowTimes) + ", offset low bits " + std::to_string(limits.offsetLowBits) +
-           ", spelling hash bits " + std::to_string(limits.spellingHashBits) + "\n" +
+           ", spelling hash bits " + std::to_string(limits.spellingHashBits) + ", read piece " +
+           std::to_string(limits.readPiece) + "\n" +
            describeCase(rewriteCase);
 }
 
@@ -34,7 +35,9 @@ TEST(Differential, FastScanAgreesWithTheStraightforwardScan) {
     // of rewrites: here at the start, or after a few. Match offsets keep
     // their upper bits apart only in texts over 4 GiB: here over 2 to 64
     // bytes. Spellings longer than eight bytes share a hash only by rare
-    // chance: here, with the hash cut to a few bits, often.
+    // chance: here, with the hash cut to a few bits, often. Chains of
+    // overlapping matches are read in pieces of 4 KiB: here of a few bytes
+    // (0 standing for 1).
     const unsigned entryBits[] = {16, 16, 32, 64};
     for (int i = 0; i < 20000; ++i) {
         ScanLimits limits;
@@ -42,6 +45,7 @@ TEST(Differential, FastScanAgreesWithTheStraightforwardScan) {
         if (random() % 2 == 0) limits.narrowTimes = random() % 24;
         if (random() % 2 == 0) limits.offsetLowBits = 1 + random() % 6;
         if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
+        if (random() % 4 == 0) limits.readPiece = random() % 8;
         ASSERT_EQ(disagreement(randomCase(random), limits), "") << "case " << i;
     }
 }
@@ -75,6 +79,7 @@ TEST(Differential, GroupedChainsAgreeWithTheStraightforwardScan) {
         limits.groupChainsAfter = afters[random() % std::size(afters)];
         limits.groupPayback = paybacks[random() % std::size(paybacks)];
         if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
+        if (random() % 4 == 0) limits.readPiece = random() % 8;
         ASSERT_EQ(disagreement(rewriteCase, limits), "") << "case " << i;
     }
 }
