@@ -1084,27 +1084,71 @@ void keepUnwritten(ExactWalk& walk, std::uint64_t hash, std::vector<std::uint32_
     bucket.swap(same);  // the bucket's room, mostly the larger, goes with same
 }
 
-void refile(ExactWalk& walk, Engine& engine) {
-    for (const std::uint32_t index : walk.touched) {
-        if (!walk.isTouched[index]) continue;  // filed already
-        walk.isTouched[index] = 0;
-        const std::string& bytes = readStretch(engine, stretchOf(walk, index));
-        fileUnder(walk, index, hashOf(walk, bytes.data(), bytes.size()));
+// Occurrences numbered 0 to size - 1, for readRun.
+struct AllOccurrences {
+    std::size_t count;
+    std::uint32_t operator[](std::size_t i) const { return static_cast<std::uint32_t>(i); }
+    std::size_t size() const { return count; }
+};
+
+// Reads into engine.current, in one go, the occurrences listed (in text
+// order) from indexes[r] on that overlap or touch one another, as many as
+// a read piece holds and one at least; from receives where the bytes read
+// begin. Returns where the list goes on.
+template <typename Indexes>
+std::size_t readRun(Engine& engine, const Offsets& hits, std::uint64_t length, const Indexes& indexes, std::size_t r,
+                    std::uint64_t& from) {
+    const std::uint64_t piece = std::max<std::uint64_t>(1, engine.limits.readPiece);
+    from = hits[indexes[r]];
+    std::uint64_t to = from + length;
+    std::size_t next = r + 1;
+    for (; next < indexes.size(); ++next) {
+        const std::uint64_t at = hits[indexes[next]];
+        if (at > to || at + length - from > piece) break;
+        to = at + length;
     }
-    walk.touched.clear();
+    readObserved(engine, from, to);
+    return next;
+}
+
+void refile(ExactWalk& walk, Engine& engine) {
+    std::vector<std::uint32_t>& touched = walk.touched;
+    // Those filed since they were touched are left out; the rest are read
+    // in text order, neighbours together.
+    touched.erase(std::remove_if(touched.begin(), touched.end(), [&](std::uint32_t i) { return !walk.isTouched[i]; }),
+                  touched.end());
+    if (!std::is_sorted(touched.begin(), touched.end())) std::sort(touched.begin(), touched.end());
+    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+    const Offsets& hits = engine.patterns[walk.pattern].hits;
+    const std::uint64_t length = engine.patterns[walk.pattern].upper.size();
+    for (std::size_t r = 0, next = 0; r < touched.size(); r = next) {
+        std::uint64_t from = 0;
+        next = readRun(engine, hits, length, touched, r, from);
+        for (std::size_t k = r; k < next; ++k) {
+            const std::uint32_t index = touched[k];
+            walk.isTouched[index] = 0;
+            fileUnder(walk, index, hashOf(walk, engine.current.data() + (hits[index] - from), length));
+        }
+    }
+    touched.clear();
     compactFiling(walk);
 }
 
+// Starts a walk over the pattern's occurrences, whose stretches, from
+// firstStretch on, are the occurrences themselves.
 void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::uint32_t firstStretch, std::string_view x) {
     walk.pattern = pattern;
     walk.firstStretch = firstStretch;
     setTarget(walk, engine, x);
-    const std::size_t count = engine.patterns[pattern].hits.size();
-    walk.spelling.assign(count, 0);
-    walk.isTouched.assign(count, 0);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::string& bytes = readStretch(engine, stretchOf(walk, i));
-        walk.spelling[i] = hashOf(walk, bytes.data(), bytes.size());
+    const Offsets& hits = engine.patterns[pattern].hits;
+    const std::uint64_t length = engine.patterns[pattern].upper.size();
+    const AllOccurrences all{hits.size()};
+    walk.spelling.assign(all.size(), 0);
+    walk.isTouched.assign(all.size(), 0);
+    for (std::size_t r = 0, next = 0; r < all.size(); r = next) {
+        std::uint64_t from = 0;
+        next = readRun(engine, hits, length, all, r, from);
+        for (std::size_t i = r; i < next; ++i) walk.spelling[i] = hashOf(walk, engine.current.data() + (hits[i] - from), length);
     }
     fileAll(walk);
     engine.active.push_back(&walk);

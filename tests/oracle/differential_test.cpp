@@ -61,6 +61,7 @@ TEST(Differential, SkippedDeclarationsAgreeWithTheStraightforwardScan) {
         ScanLimits limits;
         limits.comparePayback = paybacks[random() % std::size(paybacks)];
         if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
+        if (random() % 4 == 0) limits.readPiece = random() % 8;
         ASSERT_EQ(disagreement(rewriteCase, limits), "") << "case " << i;
     }
 }
