@@ -1627,11 +1627,11 @@ void applyDeferred(const Engine& engine, char* text) {
             if (i + prefetchAhead < count) prefetchObserved(engine, pattern.hits.low[i + prefetchAhead]);
             const std::uint64_t at = pattern.hits[i];
             if (touchesObserved(engine, at, at + x.size())) {
-                for (std::size_t k = 0; k < x.size(); ++k) {
-                    if (!isMarked(engine.observedMask, at + k) ||
-                        pattern.lastTime > writtenTime(engine, rankOf(engine, at + k))) {
-                        text[at + k] = x[k];
-                    }
+                // Observed bytes are ranked in order: the next one's rank is one more.
+                for (std::size_t k = 0, rank = rankOf(engine, at); k < x.size(); ++k) {
+                    const bool observed = isMarked(engine.observedMask, at + k);
+                    if (!observed || pattern.lastTime > writtenTime(engine, rank)) text[at + k] = x[k];
+                    rank += observed;
                 }
             } else {
                 std::memcpy(text + at, x.data(), x.size());
