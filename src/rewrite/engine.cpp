@@ -451,25 +451,12 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
     if (names.lengthUsed.empty()) return;
     const std::size_t longest = names.lengthUsed.size() - 1;
 
-    // All ".member" points in text order, so that the bytes before each are
-    // read in one forward sweep rather than one sweep per member.
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> points;  // point, ".member" pattern
-    {
-        using Cursor = std::pair<std::uint64_t, std::pair<std::uint32_t, std::size_t>>;  // point, (dot, index)
-        std::priority_queue<Cursor, std::vector<Cursor>, std::greater<Cursor>> next;
-        std::size_t total = 0;
-        for (const std::uint32_t dot : dots) {
-            total += engine.patterns[dot].hits.size();
-            if (!engine.patterns[dot].hits.empty()) next.push({engine.patterns[dot].hits[0], {dot, 0}});
-        }
-        points.reserve(total);
-        while (!next.empty()) {
-            const auto [point, where] = next.top();
-            next.pop();
-            points.emplace_back(point, where.first);
-            const Offsets& hits = engine.patterns[where.first].hits;
-            if (where.second + 1 < hits.size()) next.push({hits[where.second + 1], {where.first, where.second + 1}});
-        }
+    // The ".member" points are met in text order, so that the bytes before
+    // each are read in one forward sweep rather than one sweep per member.
+    using Cursor = std::pair<std::uint64_t, std::pair<std::uint32_t, std::size_t>>;  // point, (dot, index)
+    std::priority_queue<Cursor, std::vector<Cursor>, std::greater<Cursor>> next;
+    for (const std::uint32_t dot : dots) {
+        if (!engine.patterns[dot].hits.empty()) next.push({engine.patterns[dot].hits[0], {dot, 0}});
     }
     // What a declared name before a ".member" point stands for, worked out
     // once per pair: no pass-one pattern (the name is not declared as a type
@@ -477,8 +464,15 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
     // being collected here.
     constexpr std::uint32_t notDeclared = none;
     std::unordered_map<std::uint64_t, std::pair<std::uint32_t, bool>> pairs;
-    std::vector<std::pair<std::uint32_t, std::uint64_t>> collected;  // pattern, occurrence
-    for (const auto& [point, dot] : points) {
+    std::vector<Occurrences> hitsOf;  // by pattern, as collected
+    while (!next.empty()) {
+        const auto [point, where] = next.top();
+        const std::uint32_t dot = where.first;
+        next.pop();
+        // Looked up anew each time: the patterns made below may move them.
+        if (where.second + 1 < engine.patterns[dot].hits.size()) {
+            next.push({engine.patterns[dot].hits[where.second + 1], {dot, where.second + 1}});
+        }
         std::uint64_t hash = 0, power = 1;
         for (std::size_t length = 0;; ++length) {
             const auto candidates = names.lengthUsed[length] ? names.byHash.find(hash ^ length) : names.byHash.end();
@@ -505,7 +499,9 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
                     for (std::size_t i = 0; i < length && same; ++i) {
                         same = foldByte(text[point - length + i]) == static_cast<std::uint8_t>(upper[i]);
                     }
-                    if (same) collected.emplace_back(pair->second.first, point - length);
+                    if (!same) continue;
+                    if (hitsOf.size() <= pair->second.first) hitsOf.resize(pair->second.first + 1);
+                    hitsOf[pair->second.first].push_back(point - length);
                 }
             }
             if (length >= longest || length >= point || isSeparator(text[point - length - 1])) break;
@@ -516,8 +512,7 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
     for (const auto& entry : pairs) {
         if (entry.second.second) found[entry.second.first] = true;
     }
-    std::vector<Occurrences> hitsOf(found.size());
-    for (const auto& [id, at] : collected) hitsOf[id].push_back(at);
+    hitsOf.resize(found.size());
     for (std::uint32_t id = 0; id < found.size(); ++id) {
         if (!found[id]) continue;
         Occurrences& hits = hitsOf[id];
