@@ -452,7 +452,9 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
     const std::size_t longest = names.lengthUsed.size() - 1;
 
     // The ".member" points are met in text order, so that the bytes before
-    // each are read in one forward sweep rather than one sweep per member.
+    // each are read in one forward sweep rather than one sweep per member;
+    // they are merged a batch at a time, each then gone through: the merge
+    // runs faster on its own, and all of them at once can take much room.
     using Cursor = std::pair<std::uint64_t, std::pair<std::uint32_t, std::size_t>>;  // point, (dot, index)
     std::priority_queue<Cursor, std::vector<Cursor>, std::greater<Cursor>> next;
     for (const std::uint32_t dot : dots) {
@@ -465,47 +467,53 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
     constexpr std::uint32_t notDeclared = none;
     std::unordered_map<std::uint64_t, std::pair<std::uint32_t, bool>> pairs;
     std::vector<Occurrences> hitsOf;  // by pattern, as collected
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> points;  // point, ".member" pattern
+    constexpr std::size_t batch = std::size_t(1) << 16;
     while (!next.empty()) {
-        const auto [point, where] = next.top();
-        const std::uint32_t dot = where.first;
-        next.pop();
-        // Looked up anew each time: the patterns made below may move them.
-        if (where.second + 1 < engine.patterns[dot].hits.size()) {
-            next.push({engine.patterns[dot].hits[where.second + 1], {dot, where.second + 1}});
+        points.clear();
+        while (!next.empty() && points.size() < batch) {
+            const auto [point, where] = next.top();
+            next.pop();
+            points.emplace_back(point, where.first);
+            // Looked up anew each time: the patterns made below may move them.
+            const Offsets& hits = engine.patterns[where.first].hits;
+            if (where.second + 1 < hits.size()) next.push({hits[where.second + 1], {where.first, where.second + 1}});
         }
-        std::uint64_t hash = 0, power = 1;
-        for (std::size_t length = 0;; ++length) {
-            const auto candidates = names.lengthUsed[length] ? names.byHash.find(hash ^ length) : names.byHash.end();
-            if (candidates != names.byHash.end()) {
-                for (const std::uint32_t name : candidates->second) {
-                    const std::string& upper = names.names[name];
-                    if (upper.size() != length) continue;
-                    auto pair = pairs.find(pairKey(name, dot));
-                    if (pair == pairs.end()) {
-                        bool declared = false;
-                        for (const std::uint32_t module : modulesOfName[name]) {
-                            declared = declared || engine.modules[module].membersByDot.count(dot) != 0;
+        for (const auto& [point, dot] : points) {
+            std::uint64_t hash = 0, power = 1;
+            for (std::size_t length = 0;; ++length) {
+                const auto candidates = names.lengthUsed[length] ? names.byHash.find(hash ^ length) : names.byHash.end();
+                if (candidates != names.byHash.end()) {
+                    for (const std::uint32_t name : candidates->second) {
+                        const std::string& upper = names.names[name];
+                        if (upper.size() != length) continue;
+                        auto pair = pairs.find(pairKey(name, dot));
+                        if (pair == pairs.end()) {
+                            bool declared = false;
+                            for (const std::uint32_t module : modulesOfName[name]) {
+                                declared = declared || engine.modules[module].membersByDot.count(dot) != 0;
+                            }
+                            std::pair<std::uint32_t, bool> meaning(notDeclared, false);
+                            if (declared) {
+                                const std::uint32_t id = patternId(engine, upper + engine.patterns[dot].upper);
+                                passOneOf.emplace(pairKey(name, dot), id);
+                                meaning = {id, !engine.patterns[id].hitsKnown};
+                            }
+                            pair = pairs.emplace(pairKey(name, dot), meaning).first;
                         }
-                        std::pair<std::uint32_t, bool> meaning(notDeclared, false);
-                        if (declared) {
-                            const std::uint32_t id = patternId(engine, upper + engine.patterns[dot].upper);
-                            passOneOf.emplace(pairKey(name, dot), id);
-                            meaning = {id, !engine.patterns[id].hitsKnown};
+                        if (pair->second.first == notDeclared || !pair->second.second) continue;
+                        bool same = true;
+                        for (std::size_t i = 0; i < length && same; ++i) {
+                            same = foldByte(text[point - length + i]) == static_cast<std::uint8_t>(upper[i]);
                         }
-                        pair = pairs.emplace(pairKey(name, dot), meaning).first;
+                        if (!same) continue;
+                        if (hitsOf.size() <= pair->second.first) hitsOf.resize(pair->second.first + 1);
+                        hitsOf[pair->second.first].push_back(point - length);
                     }
-                    if (pair->second.first == notDeclared || !pair->second.second) continue;
-                    bool same = true;
-                    for (std::size_t i = 0; i < length && same; ++i) {
-                        same = foldByte(text[point - length + i]) == static_cast<std::uint8_t>(upper[i]);
-                    }
-                    if (!same) continue;
-                    if (hitsOf.size() <= pair->second.first) hitsOf.resize(pair->second.first + 1);
-                    hitsOf[pair->second.first].push_back(point - length);
                 }
+                if (length >= longest || length >= point || isSeparator(text[point - length - 1])) break;
+                hash = extendBackward(hash, foldByte(text[point - length - 1]), power);
             }
-            if (length >= longest || length >= point || isSeparator(text[point - length - 1])) break;
-            hash = extendBackward(hash, foldByte(text[point - length - 1]), power);
         }
     }
     found.assign(engine.patterns.size(), false);
