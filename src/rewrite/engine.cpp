@@ -173,7 +173,8 @@ struct Engine {
     std::vector<Module> modules;
     std::vector<Declaration> declarations;
     std::vector<StretchRun> stretchRuns;
-    std::vector<std::uint32_t> stretches;  // per stretch, of which there can be one per byte: its run
+    std::vector<std::uint32_t> runFirst;   // per run: its first stretch, to find a stretch's run by halving
+    std::uint32_t stretchCount = 0;
     // The cover lists: per 16 bytes of the 64-byte blocks that hold observed
     // bytes, the observed occurrences of deferred patterns that reach them.
     // Per entry, writer << coverEndBits | end, where end is where the
@@ -579,30 +580,39 @@ unsigned bitsFor(std::uint64_t value) {
     return bits;
 }
 
-Stretch stretchAt(const Engine& engine, std::uint32_t id) {
-    const StretchRun& run = engine.stretchRuns[engine.stretches[id]];
-    const std::uint32_t i = id - run.first;
+std::size_t runSize(const StretchRun& run) { return run.nameStarts != nullptr ? run.nameStarts->size() : run.hits->size(); }
+
+Stretch stretchInRun(const StretchRun& run, std::size_t i) {
     const std::uint64_t hit = (*run.hits)[i];
     if (run.nameStarts != nullptr) return {(*run.nameStarts)[i], hit, run.owner};
     return {hit, hit + run.length, run.owner};
 }
 
+// There can be a stretch per byte but are few runs: a stretch's run is the
+// last to begin at or before it (one without stretches begins where the
+// next one does, so it is never the last).
+Stretch stretchAt(const Engine& engine, std::uint32_t id) {
+    const auto run = std::upper_bound(engine.runFirst.begin(), engine.runFirst.end(), id) - engine.runFirst.begin() - 1;
+    return stretchInRun(engine.stretchRuns[static_cast<std::size_t>(run)], id - engine.runFirst[static_cast<std::size_t>(run)]);
+}
+
 // Adds a stretch for each occurrence of pattern or, given an object line,
 // for each name in front of them; returns the first.
 std::uint32_t addStretchRun(Engine& engine, std::uint32_t pattern, std::uint32_t names) {
-    const auto first = static_cast<std::uint32_t>(engine.stretches.size());
-    const auto run = static_cast<std::uint32_t>(engine.stretchRuns.size());
+    const std::uint32_t first = engine.stretchCount;
     const Offsets& hits = engine.patterns[pattern].hits;
     if (names == none) {
         engine.stretchRuns.push_back({first, pattern, &hits, nullptr, engine.patterns[pattern].upper.size()});
     } else {
         engine.stretchRuns.push_back({first, none, &hits, &engine.lines[names].nameStart, 0});
     }
-    const std::size_t count = names == none ? hits.size() : engine.lines[names].nameStart.size();
+    engine.runFirst.push_back(first);
+    const StretchRun& run = engine.stretchRuns.back();
+    const std::size_t count = runSize(run);
+    fitsIndex(first + count);
+    engine.stretchCount = static_cast<std::uint32_t>(first + count);
     for (std::size_t i = 0; i < count; ++i) {
-        fitsIndex(engine.stretches.size());
-        engine.stretches.push_back(run);
-        const Stretch stretch = stretchAt(engine, engine.stretches.size() - 1);
+        const Stretch stretch = stretchInRun(run, i);
         markRange(engine.observedMask, stretch.start, stretch.end);
     }
     return first;
@@ -749,7 +759,6 @@ void markObservedBytes(Engine& engine) {
         if (line.object) count += engine.patterns[line.pattern].hits.size() + line.nameStart.size();
     }
     fitsIndex(count);
-    engine.stretches.reserve(count);
     for (Pattern& pattern : engine.patterns) {
         if (!pattern.overlapping || !pattern.hasLetters) continue;
         pattern.firstStretch = addStretchRun(engine, static_cast<std::uint32_t>(&pattern - engine.patterns.data()), none);
@@ -826,14 +835,16 @@ void markObservedBytes(Engine& engine) {
         slot = r;
         reached.insert(r);
     };
-    for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
-        const Stretch stretch = stretchAt(engine, id);
-        if (stretch.owner == none || !engine.patterns[stretch.owner].overlapping) continue;
-        findCovering(engine, stretch.start, stretch.end, engine.covering);
-        for (std::size_t k = 0; k < engine.covering.count; ++k) {
-            const auto [writer, end] = engine.covering.entries[k];
-            const auto start = static_cast<std::int64_t>(end) - static_cast<std::int64_t>(engine.patterns[writer].upper.size());
-            note({writer, {stretch.owner, start}});
+    for (const StretchRun& run : engine.stretchRuns) {
+        if (run.owner == none || !engine.patterns[run.owner].overlapping) continue;
+        for (std::size_t i = 0; i < runSize(run); ++i) {
+            const Stretch stretch = stretchInRun(run, i);
+            findCovering(engine, stretch.start, stretch.end, engine.covering);
+            for (std::size_t k = 0; k < engine.covering.count; ++k) {
+                const auto [writer, end] = engine.covering.entries[k];
+                const auto start = static_cast<std::int64_t>(end) - static_cast<std::int64_t>(engine.patterns[writer].upper.size());
+                note({writer, {stretch.owner, start}});
+            }
         }
     }
 
@@ -845,12 +856,14 @@ void markObservedBytes(Engine& engine) {
     std::vector<std::uint32_t> blockBegin(blocks + 1, 0), byBlock;
     for (int fill = 0; fill < 2; ++fill) {
         std::vector<std::uint32_t> next(blockBegin.begin(), blockBegin.end() - 1);
-        for (std::uint32_t id = 0; id < engine.stretches.size(); ++id) {
-            const Stretch stretch = stretchAt(engine, id);
-            if (stretch.owner == none) continue;
-            for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
-                if (fill != 0) byBlock[next[b]++] = id;
-                else ++blockBegin[b + 1];
+        for (const StretchRun& run : engine.stretchRuns) {
+            if (run.owner == none) continue;
+            for (std::size_t i = 0; i < runSize(run); ++i) {
+                const Stretch stretch = stretchInRun(run, i);
+                for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
+                    if (fill != 0) byBlock[next[b]++] = static_cast<std::uint32_t>(run.first + i);
+                    else ++blockBegin[b + 1];
+                }
             }
         }
         if (fill != 0) break;
