@@ -40,8 +40,12 @@ namespace {
 
 constexpr std::uint32_t none = 0xffffffffu;
 
-Offsets packOffsets(const Occurrences& sorted, unsigned lowBits) {
-    Offsets packed = emptyOffsets(lowBits, sorted.size());
+Offsets packOffsets(const Occurrences& sorted, const ScanLimits& limits) {
+    // Kept narrow only when all of them can be, so that none is moved.
+    const std::uint64_t span = std::min<std::uint64_t>(limits.narrowSpan, 65536);
+    bool narrow = span != 0;
+    for (std::size_t i = 0; i < sorted.size() && narrow; ++i) narrow = sorted[i] - sorted[i & ~std::size_t(63)] < span;
+    Offsets packed = emptyOffsets(limits.offsetLowBits, sorted.size(), narrow ? limits.narrowSpan : 0);
     for (const std::uint64_t offset : sorted) appendOffset(packed, offset);
     return packed;
 }
@@ -288,6 +292,7 @@ void findPendingOccurrences(Engine& engine) {
     }
     SearchLimits limits;
     limits.offsetLowBits = engine.limits.offsetLowBits;
+    limits.narrowSpan = engine.limits.narrowSpan;
     std::vector<Offsets> found = findOccurrences(*engine.text, uppers, limits);
     for (std::size_t i = 0; i < pending.size(); ++i) {
         fitsIndex(found[i].size());
@@ -419,7 +424,8 @@ void collectNames(Engine& engine, NameTable& names, std::vector<std::vector<std:
         if (line.module == none) continue;
         // In order, as the occurrences are: a name ends at its occurrence,
         // and begins after any blank, LF or CR between it and the one before.
-        line.nameStart = emptyOffsets(engine.limits.offsetLowBits, engine.patterns[line.pattern].hits.size());
+        line.nameStart = emptyOffsets(engine.limits.offsetLowBits, engine.patterns[line.pattern].hits.size(),
+                                      engine.limits.narrowSpan);
         for (const std::uint64_t at : engine.patterns[line.pattern].hits) {
             const std::string_view declared = declaredNameAt(text, at);
             appendOffset(line.nameStart, at - declared.size());
@@ -528,7 +534,7 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
         if (!std::is_sorted(hits.begin(), hits.end())) std::sort(hits.begin(), hits.end());
         hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
         fitsIndex(hits.size());
-        engine.patterns[id].hits = packOffsets(hits, engine.limits.offsetLowBits);
+        engine.patterns[id].hits = packOffsets(hits, engine.limits);
         Occurrences().swap(hits);
         engine.patterns[id].hitsKnown = true;
     }
@@ -679,7 +685,7 @@ void coverPairs(Engine& engine, std::vector<std::uint32_t>& next, std::uint64_t&
         const std::uint64_t length = pattern.upper.size();
         const std::size_t count = pattern.hits.size();
         for (std::size_t index = 0; index < count; ++index) {
-            if (index + prefetchAhead < count) prefetchObserved(engine, pattern.hits.low[index + prefetchAhead]);
+            if (index + prefetchAhead < count) prefetchObserved(engine, pattern.hits.lowAt(index + prefetchAhead));
             const std::uint64_t from = pattern.hits[index], to = from + length;
             if (!touchesObserved(engine, from, to)) continue;
             for (std::uint64_t q = from >> coverListBits; q <= (to - 1) >> coverListBits; ++q) {
@@ -1222,7 +1228,7 @@ struct LocalCopy {
 LocalCopy copyOccurrences(Engine& engine, const Pattern& pattern) {
     LocalCopy copy;
     const std::uint64_t length = pattern.upper.size();
-    copy.offset = emptyOffsets(engine.limits.offsetLowBits, pattern.hits.size());
+    copy.offset = emptyOffsets(engine.limits.offsetLowBits, pattern.hits.size(), engine.limits.narrowSpan);
     std::uint64_t size = 0;  // of the occurrences' union, which can be most of the text
     for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
         const std::uint64_t at = pattern.hits[i];
@@ -1640,7 +1646,7 @@ void applyDeferred(const Engine& engine, char* text) {
         const std::string_view x = pattern.lastX;
         const std::size_t count = pattern.hits.size();
         for (std::size_t i = 0; i < count; ++i) {
-            if (i + prefetchAhead < count) prefetchObserved(engine, pattern.hits.low[i + prefetchAhead]);
+            if (i + prefetchAhead < count) prefetchObserved(engine, pattern.hits.lowAt(i + prefetchAhead));
             const std::uint64_t at = pattern.hits[i];
             if (touchesObserved(engine, at, at + x.size())) {
                 // Observed bytes are ranked in order: the next one's rank is one more.

@@ -578,14 +578,48 @@ bool searchVectorised(const Plan& plan, std::string_view text, Found& found) {
 
 }  // namespace
 
-Offsets emptyOffsets(unsigned lowBits, std::size_t count) {
+Offsets emptyOffsets(unsigned lowBits, std::size_t count, std::uint32_t narrowSpan) {
     Offsets offsets;
     offsets.lowBits = lowBits;
-    offsets.low.reserve(count);
+    // Below 64 offsets the second list would cost more than it saves: many
+    // patterns have only a few matches.
+    offsets.narrowSpan = count < 64 ? 0 : std::min<std::uint32_t>(narrowSpan, 65536);
+    if (offsets.narrowSpan != 0) {
+        offsets.narrow.reserve(count + 4 * ((count + Offsets::run - 1) / Offsets::run));
+    } else {
+        offsets.low.reserve(count);
+    }
     return offsets;
 }
 
+namespace {
+
+// Moves narrow offsets to the wide form, keeping the room asked for.
+void widen(Offsets& offsets) {
+    Offsets wide = emptyOffsets(offsets.lowBits, offsets.narrow.capacity() / Offsets::runUnits * Offsets::run + Offsets::run, 0);
+    for (std::size_t i = 0; i < offsets.size(); ++i) appendOffset(wide, offsets[i]);
+    offsets = std::move(wide);
+}
+
+}  // namespace
+
 void appendOffset(Offsets& offsets, std::uint64_t offset) {
+    if (offsets.narrowSpan != 0) {
+        const std::size_t count = offsets.size();
+        if (count % Offsets::run == 0) {
+            std::uint16_t units[4];
+            std::memcpy(units, &offset, sizeof units);
+            offsets.narrow.insert(offsets.narrow.end(), units, units + 4);
+            offsets.narrow.push_back(0);
+            return;
+        }
+        const std::uint64_t distance = offset - offsets.runFirst(count / Offsets::run * Offsets::runUnits);
+        if (distance < offsets.narrowSpan) {
+            offsets.narrow.push_back(static_cast<std::uint16_t>(distance));
+            return;
+        }
+        widen(offsets);
+    }
     while (offsets.raisedAt.size() < (offset >> offsets.lowBits)) {
         offsets.raisedAt.push_back(static_cast<std::uint32_t>(offsets.low.size()));
     }
@@ -613,7 +647,7 @@ namespace {
 // One pass over the text for the patterns listed in chosen, all different
 // and not empty; their occurrences go to found at the same indexes.
 void searchOnePass(std::string_view text, const std::vector<std::string>& patterns,
-                   const std::vector<std::size_t>& chosen, unsigned lowBits, std::vector<Offsets>& found) {
+                   const std::vector<std::size_t>& chosen, const SearchLimits& limits, std::vector<Offsets>& found) {
     std::vector<std::string> local;
     local.reserve(chosen.size());
     for (const std::size_t i : chosen) local.push_back(patterns[i]);
@@ -631,11 +665,26 @@ void searchOnePass(std::string_view text, const std::vector<std::string>& patter
     // The log is in order of anchor position, and per pattern every anchor
     // lies at the same distance from the start, so each pattern's
     // occurrences come out in order.
+    // Counted first, with whether every 64 in a row lie close enough to be
+    // kept narrow, so that each list is made in its final form and size.
     std::vector<std::size_t> counts(local.size(), 0);
+    std::vector<std::uint64_t> firstOfRun(local.size(), 0);
+    std::vector<bool> wide(local.size(), limits.narrowSpan == 0);
+    const std::uint64_t span = std::min<std::uint64_t>(limits.narrowSpan, 65536);
     for (const std::vector<std::uint64_t>& piece : log.pieces) {
-        for (const std::uint64_t entry : piece) ++counts[Found::patternOf(entry)];
+        for (const std::uint64_t entry : piece) {
+            const std::uint32_t p = Found::patternOf(entry);
+            const std::uint64_t start = Found::startOf(entry);
+            if (counts[p]++ % 64 == 0) {
+                firstOfRun[p] = start;
+            } else if (start - firstOfRun[p] >= span) {
+                wide[p] = true;
+            }
+        }
     }
-    for (std::size_t i = 0; i < local.size(); ++i) found[chosen[i]] = emptyOffsets(lowBits, counts[i]);
+    for (std::size_t i = 0; i < local.size(); ++i) {
+        found[chosen[i]] = emptyOffsets(limits.offsetLowBits, counts[i], wide[i] ? 0 : limits.narrowSpan);
+    }
     for (std::vector<std::uint64_t>& piece : log.pieces) {
         for (const std::uint64_t entry : piece) appendOffset(found[chosen[Found::patternOf(entry)]], Found::startOf(entry));
         std::vector<std::uint64_t>().swap(piece);
@@ -654,7 +703,7 @@ std::vector<Offsets> findOccurrences(std::string_view text, const std::vector<st
     std::unordered_map<std::string_view, std::size_t> seen;
     for (std::size_t i = 0; i < patterns.size(); ++i) firstOf[i] = seen.emplace(patterns[i], i).first->second;
 
-    std::vector<Offsets> found(patterns.size(), emptyOffsets(limits.offsetLowBits, 0));
+    std::vector<Offsets> found(patterns.size(), emptyOffsets(limits.offsetLowBits, 0, limits.narrowSpan));
     std::vector<std::size_t> chosen;
     std::size_t bytes = 0;
     for (std::size_t i = 0; i <= patterns.size(); ++i) {
@@ -664,7 +713,7 @@ std::vector<Offsets> findOccurrences(std::string_view text, const std::vector<st
         const bool full = !chosen.empty() && !last &&
                           (chosen.size() >= limits.patterns || bytes + patterns[i].size() > limits.bytes);
         if ((last && !chosen.empty()) || full) {
-            searchOnePass(text, patterns, chosen, limits.offsetLowBits, found);
+            searchOnePass(text, patterns, chosen, limits, found);
             chosen.clear();
             bytes = 0;
         }

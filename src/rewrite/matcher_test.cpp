@@ -61,9 +61,11 @@ TEST(FindOccurrences, AgreesWithAPlainSearchOnRandomTexts) {
             }
             patterns.push_back(pattern);
         }
-        // Offsets kept in a few low bits and the rest by index, as in texts over 4 GiB.
+        // Offsets kept in a few low bits and the rest by index, as in texts
+        // over 4 GiB; in 16 bits only while very close together.
         SearchLimits limits;
         if (round % 2 == 0) limits.offsetLowBits = 1 + round % 8;
+        if (round % 3 == 0) limits.narrowSpan = round % 5;
         const std::vector<Occurrences> found = search(text, patterns, limits);
         for (std::size_t i = 0; i < patterns.size(); ++i) {
             ASSERT_EQ(found[i], naiveOccurrences(text, patterns[i])) << "round " << round << " pattern " << i << " [" << patterns[i] << "] in [" << text << "], low bits " << limits.offsetLowBits;
@@ -89,6 +91,7 @@ TEST(FindOccurrences, LongTextsTakeTheVectorPathAndAgreeToo) {
         if (round % 2 == 0) patterns.resize(8);  // fewer anchors: the vector compares take over
         SearchLimits limits;
         if (round % 3 == 0) limits.offsetLowBits = 4 + round % 7;
+        if (round % 4 == 0) limits.narrowSpan = 1 + round % 50;
         const std::vector<Occurrences> found = search(text, patterns, limits);
         for (std::size_t i = 0; i < patterns.size(); ++i) {
             ASSERT_EQ(found[i], naiveOccurrences(text, patterns[i])) << "round " << round << " pattern " << patterns[i];
@@ -137,7 +140,7 @@ TEST(FirstAtLeast, AgreesWithASearchOfTheWholeListWhateverTheHint) {
     std::mt19937_64 random(11);
     for (int round = 0; round < 3000; ++round) {
         const unsigned lowBits = round % 3 == 0 ? 1 + random() % 4 : 32;
-        Offsets offsets = emptyOffsets(lowBits, 0);
+        Offsets offsets = emptyOffsets(lowBits, 64, round % 2 == 0 ? 65536 : 0);
         Occurrences plain;
         for (std::uint64_t at = random() % 4, count = random() % 70; plain.size() < count; at += 1 + random() % 5) {
             appendOffset(offsets, at);
@@ -153,6 +156,53 @@ TEST(FirstAtLeast, AgreesWithASearchOfTheWholeListWhateverTheHint) {
             hint = found;
         }
     }
+}
+
+// Offsets read back as appended in every form: narrow while every 64 in a
+// row lie close enough to their first, wide from the first that does not,
+// with all the bits or a few and the rest by index.
+TEST(Offsets, ReadBackAsAppendedWhicheverFormTheyTake) {
+    std::mt19937_64 random(5);
+    const std::uint32_t spans[] = {0, 1, 3, 100, 65536, 70000};
+    for (int round = 0; round < 2000; ++round) {
+        const unsigned lowBits = round % 4 == 0 ? 1 + random() % 8 : 32;
+        const std::uint32_t span = spans[random() % std::size(spans)];
+        Offsets offsets = emptyOffsets(lowBits, 64 + random() % 300, span);
+        Occurrences plain;
+        // Mostly close together, now and then far apart, once in a while
+        // past 4 GiB (with few low bits, past a few thousand times 2^bits).
+        const std::uint64_t farthest = lowBits == 32 ? std::uint64_t(1) << 34 : std::uint64_t(1) << (lowBits + 12);
+        for (std::uint64_t at = random() % 3, count = random() % 300; plain.size() < count && at < farthest;) {
+            appendOffset(offsets, at);
+            plain.push_back(at);
+            const unsigned gap = random() % 100;
+            at += 1 + (gap < 90 ? random() % 4 : gap < 99 ? random() % 70000 : std::uint64_t(1) << (20 + random() % 14));
+        }
+        ASSERT_EQ(offsets.size(), plain.size());
+        ASSERT_EQ(Occurrences(offsets.begin(), offsets.end()), plain) << "round " << round << ", span " << span;
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            ASSERT_EQ(offsets[i], plain[i]) << "round " << round;
+            if (lowBits == 32) {
+                ASSERT_EQ(offsets.lowAt(i), static_cast<std::uint32_t>(plain[i]));
+            }
+        }
+    }
+}
+
+TEST(Offsets, CloseOffsetsStayInSixteenBitsAndAFarOneWidensThem) {
+    Offsets offsets = emptyOffsets(32, 1000, 65536);
+    for (std::uint64_t at = 5; at < 5 + 2 * 1000; at += 2) appendOffset(offsets, at);
+    EXPECT_NE(offsets.narrowSpan, 0u);
+    EXPECT_TRUE(offsets.low.empty());
+    EXPECT_EQ(offsets.narrow.size(), 1000u + 4 * 16);
+    EXPECT_EQ(offsets[999], 5u + 2 * 999);
+    appendOffset(offsets, 5 + 2 * 999 + 65536);  // 64 * 15 = 960 offsets before it: in the same 64 as 999
+    EXPECT_EQ(offsets.narrowSpan, 0u);
+    EXPECT_EQ(offsets.size(), 1001u);
+    EXPECT_EQ(offsets[0], 5u);
+    EXPECT_EQ(offsets[1000], 5u + 2 * 999 + 65536);
+    // A few offsets are kept wide at once, however close.
+    EXPECT_EQ(emptyOffsets(32, 63, 65536).narrowSpan, 0u);
 }
 
 }  // namespace

@@ -51,6 +51,10 @@ struct ScanLimits {
     /// that overlaps itself is replayed (at least 1); lower only to try
     /// chains read in several pieces.
     std::uint64_t readPiece = 4096;
+    /// Matches of a pattern are kept in 16 bits each while every 64 in a row
+    /// lie less than this many bytes past their first (at most 65,536), else
+    /// in 32; lower only to try the wider form with matches close together.
+    std::uint32_t narrowSpan = 65536;
 };
 
 /// Scans tool.sourceText against tool.catalogueList: re-cases every use of

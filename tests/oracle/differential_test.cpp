@@ -23,7 +23,7 @@ std::string disagreement(const RewriteCase& rewriteCase, const ScanLimits& limit
            ", cover entry bits " + std::to_string(limits.coverEntryBits) + ", narrow times " +
            std::to_string(limits.narrowTimes) + ", offset low bits " + std::to_string(limits.offsetLowBits) +
            ", spelling hash bits " + std::to_string(limits.spellingHashBits) + ", read piece " +
-           std::to_string(limits.readPiece) + "\n" +
+           std::to_string(limits.readPiece) + ", narrow span " + std::to_string(limits.narrowSpan) + "\n" +
            describeCase(rewriteCase);
 }
 
@@ -37,7 +37,8 @@ TEST(Differential, FastScanAgreesWithTheStraightforwardScan) {
     // bytes. Spellings longer than eight bytes share a hash only by rare
     // chance: here, with the hash cut to a few bits, often. Chains of
     // overlapping matches are read in pieces of 4 KiB: here of a few bytes
-    // (0 standing for 1).
+    // (0 standing for 1). Matches within 64 KiB of the first of their 64
+    // are kept in 16 bits: here also in 32, or within a few bytes.
     const unsigned entryBits[] = {16, 16, 32, 64};
     for (int i = 0; i < 20000; ++i) {
         ScanLimits limits;
@@ -46,6 +47,7 @@ TEST(Differential, FastScanAgreesWithTheStraightforwardScan) {
         if (random() % 2 == 0) limits.offsetLowBits = 1 + random() % 6;
         if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
         if (random() % 4 == 0) limits.readPiece = random() % 8;
+        if (random() % 4 == 0) limits.narrowSpan = random() % 6;
         ASSERT_EQ(disagreement(randomCase(random), limits), "") << "case " << i;
     }
 }
