@@ -203,6 +203,7 @@ struct Plan {
     Trie declaration;  // what follows " AS " in patterns that open with it
     bool declarations = false;
     std::array<std::uint8_t, 256> anchorBytes{};  // text bytes (either case) that may start a walk
+    std::vector<std::uint64_t> anchorDistance;    // per pattern: from its occurrences' starts to their anchors
 };
 
 // Byte frequencies of a sample of the text, to anchor each pattern at its
@@ -266,6 +267,8 @@ Plan planSearch(std::string_view text, const std::vector<std::string>& patterns,
         }
     }
     Plan plan;
+    plan.anchorDistance.assign(patterns.size(), 0);
+    for (const auto& key : backwardKeys) plan.anchorDistance[static_cast<std::size_t>(key.second)] = key.first.size() - 1;
     plan.forward = buildGroup(forwardKeys);
     plan.backward = buildGroup(backwardKeys);
     plan.declaration = buildTrie(declarationKeys);
@@ -324,29 +327,53 @@ inline bool labelPrecedes(std::string_view text, std::size_t end, const char* la
     return true;
 }
 
-// Occurrences as they are found, pattern index and start packed in one
-// entry, only ever appended; sorted out per pattern at the end. Kept in
-// pieces, each freed once sorted out, so that the entries and the lists
-// they go to are never both held whole, nor a whole array moved to grow.
-// A piece is 32 MiB: blocks that large are mapped apart from the heap by
-// the C runtimes, so a freed piece goes straight back to the system
-// instead of staying in the process as a hole the lists may not fit.
+// Occurrences as they are found, only ever appended; sorted out per
+// pattern at the end. One 32-bit word each: the pattern, and where its
+// anchor lies past a base, which a marker word and the two words after it
+// set whenever an anchor lies before the base or 256 bytes or more past
+// it. Anchors come in text order but within the 64 bytes of one vectorised
+// step, which all lie within the 256 bytes from the base that the step's
+// first one sets, 64 to 127 bytes before it. A pattern's anchors lie at
+// one distance from its occurrences' starts (Plan::anchorDistance).
+// Kept in pieces, each freed once sorted out, so that the words and the
+// lists they go to are never both held whole, nor a whole array moved to
+// grow. A piece is 32 MiB: blocks that large are mapped apart from the
+// heap by the C runtimes, so a freed piece goes straight back to the
+// system instead of staying in the process as a hole the lists may not fit.
 struct Found {
-    static constexpr unsigned startBits = 40;  // texts up to a terabyte
-    static constexpr std::size_t pieceEntries = std::size_t(1) << 22;
-    std::vector<std::vector<std::uint64_t>> pieces;
-    void add(std::int32_t index, std::uint64_t at) {
-        if (pieces.empty() || pieces.back().size() == pieceEntries) {
+    static constexpr unsigned anchorBits = 8;
+    static constexpr std::uint32_t marker = (std::uint32_t(1) << 24) - 1;  // a pattern number never given
+    static constexpr std::size_t pieceWords = std::size_t(1) << 23;
+    std::vector<std::vector<std::uint32_t>> pieces;
+    std::uint64_t base = ~std::uint64_t(0) - 1023;  // so that the first anchor sets one
+    void add(std::int32_t index, std::uint64_t anchor) {
+        // Below the base, the distance wraps around to more than 256 too.
+        const bool rebase = anchor - base >= (std::uint64_t(1) << anchorBits);
+        if (pieces.empty() || pieces.back().size() + 4 > pieceWords) {
             // The first piece grows as needed, as most searches find few
             // matches; past it, each piece takes its whole room at once
             // rather than being copied over and over into fresh pages.
             pieces.emplace_back();
-            if (pieces.size() > 1) pieces.back().reserve(pieceEntries);
+            if (pieces.size() > 1) pieces.back().reserve(pieceWords);
         }
-        pieces.back().push_back(std::uint64_t(index) << startBits | at);
+        std::vector<std::uint32_t>& piece = pieces.back();
+        if (rebase) {
+            base = anchor >= 64 ? (anchor & ~std::uint64_t(63)) - 64 : 0;
+            piece.push_back(marker << anchorBits);
+            piece.push_back(static_cast<std::uint32_t>(base));
+            piece.push_back(static_cast<std::uint32_t>(base >> 32));
+        }
+        piece.push_back(static_cast<std::uint32_t>(index) << anchorBits | static_cast<std::uint32_t>(anchor - base));
     }
-    static std::uint32_t patternOf(std::uint64_t entry) { return static_cast<std::uint32_t>(entry >> startBits); }
-    static std::uint64_t startOf(std::uint64_t entry) { return entry & ((std::uint64_t(1) << startBits) - 1); }
+    static bool isMarker(std::uint32_t word) { return word >> anchorBits == marker; }
+    // The base set by the marker at word w.
+    static std::uint64_t baseAt(const std::vector<std::uint32_t>& piece, std::size_t w) {
+        return piece[w + 1] | std::uint64_t(piece[w + 2]) << 32;
+    }
+    static std::uint32_t patternOf(std::uint32_t word) { return word >> anchorBits; }
+    static std::uint64_t anchorOf(std::uint32_t word, std::uint64_t base) {
+        return base + (word & ((std::uint32_t(1) << anchorBits) - 1));
+    }
 };
 
 // Follows the trie from node, which was entered by the byte before from;
@@ -384,7 +411,7 @@ void walkBackward(const Trie& trie, std::string_view text, std::size_t anchor, F
             if (!labelPrecedes(text, start, trie.labels.data() + current.labelBegin, length)) return;
             start -= length;
         }
-        if (current.terminal >= 0) found.add(current.terminal, start);
+        if (current.terminal >= 0) found.add(current.terminal, anchor);
         if (start == 0) return;
         node = childOf(trie, node, foldedAt(text, start - 1));
         if (node == noNode) return;
@@ -662,19 +689,24 @@ void searchOnePass(std::string_view text, const std::vector<std::string>& patter
 #endif
     if (!searched) searchEveryByte(plan, text, 0, text.size(), log);
 
-    // The log is in order of anchor position, and per pattern every anchor
-    // lies at the same distance from the start, so each pattern's
-    // occurrences come out in order.
-    // Counted first, with whether every 64 in a row lie close enough to be
-    // kept narrow, so that each list is made in its final form and size.
+    // Each pattern's anchors, and so its occurrences, come out of the log
+    // in order. They are counted first, with whether every 64 in a row lie
+    // close enough to be kept narrow, so that each list is made in its final
+    // form and size.
     std::vector<std::size_t> counts(local.size(), 0);
     std::vector<std::uint64_t> firstOfRun(local.size(), 0);
     std::vector<bool> wide(local.size(), limits.narrowSpan == 0);
     const std::uint64_t span = std::min<std::uint64_t>(limits.narrowSpan, 65536);
-    for (const std::vector<std::uint64_t>& piece : log.pieces) {
-        for (const std::uint64_t entry : piece) {
-            const std::uint32_t p = Found::patternOf(entry);
-            const std::uint64_t start = Found::startOf(entry);
+    std::uint64_t base = 0;
+    for (const std::vector<std::uint32_t>& piece : log.pieces) {
+        for (std::size_t w = 0; w < piece.size(); ++w) {
+            if (Found::isMarker(piece[w])) {
+                base = Found::baseAt(piece, w);
+                w += 2;
+                continue;
+            }
+            const std::uint32_t p = Found::patternOf(piece[w]);
+            const std::uint64_t start = Found::anchorOf(piece[w], base) - plan.anchorDistance[p];
             if (counts[p]++ % 64 == 0) {
                 firstOfRun[p] = start;
             } else if (start - firstOfRun[p] >= span) {
@@ -685,9 +717,17 @@ void searchOnePass(std::string_view text, const std::vector<std::string>& patter
     for (std::size_t i = 0; i < local.size(); ++i) {
         found[chosen[i]] = emptyOffsets(limits.offsetLowBits, counts[i], wide[i] ? 0 : limits.narrowSpan);
     }
-    for (std::vector<std::uint64_t>& piece : log.pieces) {
-        for (const std::uint64_t entry : piece) appendOffset(found[chosen[Found::patternOf(entry)]], Found::startOf(entry));
-        std::vector<std::uint64_t>().swap(piece);
+    for (std::vector<std::uint32_t>& piece : log.pieces) {
+        for (std::size_t w = 0; w < piece.size(); ++w) {
+            if (Found::isMarker(piece[w])) {
+                base = Found::baseAt(piece, w);
+                w += 2;
+                continue;
+            }
+            const std::uint32_t p = Found::patternOf(piece[w]);
+            appendOffset(found[chosen[p]], Found::anchorOf(piece[w], base) - plan.anchorDistance[p]);
+        }
+        std::vector<std::uint32_t>().swap(piece);
     }
 }
 
