@@ -365,16 +365,23 @@ struct Found {
         }
         piece.push_back(static_cast<std::uint32_t>(index) << anchorBits | static_cast<std::uint32_t>(anchor - base));
     }
-    static bool isMarker(std::uint32_t word) { return word >> anchorBits == marker; }
-    // The base set by the marker at word w.
-    static std::uint64_t baseAt(const std::vector<std::uint32_t>& piece, std::size_t w) {
-        return piece[w + 1] | std::uint64_t(piece[w + 2]) << 32;
-    }
-    static std::uint32_t patternOf(std::uint32_t word) { return word >> anchorBits; }
-    static std::uint64_t anchorOf(std::uint32_t word, std::uint64_t base) {
-        return base + (word & ((std::uint32_t(1) << anchorBits) - 1));
-    }
 };
+
+// Reads the word at w of a log piece: a marker sets base, and w moves on
+// over the two words after it; an occurrence gives its pattern and start.
+// Returns whether it was an occurrence.
+bool readLogWord(const std::vector<std::uint32_t>& piece, std::size_t& w, const Plan& plan, std::uint64_t& base,
+                 std::uint32_t& pattern, std::uint64_t& start) {
+    const std::uint32_t word = piece[w];
+    pattern = word >> Found::anchorBits;
+    if (pattern == Found::marker) {
+        base = piece[w + 1] | std::uint64_t(piece[w + 2]) << 32;
+        w += 2;
+        return false;
+    }
+    start = base + (word & ((std::uint32_t(1) << Found::anchorBits) - 1)) - plan.anchorDistance[pattern];
+    return true;
+}
 
 // Follows the trie from node, which was entered by the byte before from;
 // start is where the occurrences found begin.
@@ -697,16 +704,11 @@ void searchOnePass(std::string_view text, const std::vector<std::string>& patter
     std::vector<std::uint64_t> firstOfRun(local.size(), 0);
     std::vector<bool> wide(local.size(), limits.narrowSpan == 0);
     const std::uint64_t span = std::min<std::uint64_t>(limits.narrowSpan, 65536);
-    std::uint64_t base = 0;
+    std::uint64_t base = 0, start = 0;
+    std::uint32_t p = 0;
     for (const std::vector<std::uint32_t>& piece : log.pieces) {
         for (std::size_t w = 0; w < piece.size(); ++w) {
-            if (Found::isMarker(piece[w])) {
-                base = Found::baseAt(piece, w);
-                w += 2;
-                continue;
-            }
-            const std::uint32_t p = Found::patternOf(piece[w]);
-            const std::uint64_t start = Found::anchorOf(piece[w], base) - plan.anchorDistance[p];
+            if (!readLogWord(piece, w, plan, base, p, start)) continue;
             if (counts[p]++ % 64 == 0) {
                 firstOfRun[p] = start;
             } else if (start - firstOfRun[p] >= span) {
@@ -719,13 +721,7 @@ void searchOnePass(std::string_view text, const std::vector<std::string>& patter
     }
     for (std::vector<std::uint32_t>& piece : log.pieces) {
         for (std::size_t w = 0; w < piece.size(); ++w) {
-            if (Found::isMarker(piece[w])) {
-                base = Found::baseAt(piece, w);
-                w += 2;
-                continue;
-            }
-            const std::uint32_t p = Found::patternOf(piece[w]);
-            appendOffset(found[chosen[p]], Found::anchorOf(piece[w], base) - plan.anchorDistance[p]);
+            if (readLogWord(piece, w, plan, base, p, start)) appendOffset(found[chosen[p]], start);
         }
         std::vector<std::uint32_t>().swap(piece);
     }
