@@ -1225,23 +1225,31 @@ struct LocalCopy {
     Offsets offset;     // where occurrence i begins in bytes
 };
 
+// One past the last occurrence of the chain (a run of occurrences each
+// sharing bytes with the next) that begins with occurrence i.
+std::uint32_t chainEnd(const Offsets& hits, std::uint64_t length, std::uint32_t i) {
+    std::uint32_t next = i + 1;
+    while (next < hits.size() && hits[next] < hits[next - 1] + length) ++next;
+    return next;
+}
+
 LocalCopy copyOccurrences(Engine& engine, const Pattern& pattern) {
     LocalCopy copy;
     const std::uint64_t length = pattern.upper.size();
-    copy.offset = emptyOffsets(engine.limits.offsetLowBits, pattern.hits.size(), engine.limits.narrowSpan);
+    const auto count = static_cast<std::uint32_t>(pattern.hits.size());
+    copy.offset = emptyOffsets(engine.limits.offsetLowBits, count, engine.limits.narrowSpan);
     std::uint64_t size = 0;  // of the occurrences' union, which can be most of the text
-    for (std::uint32_t i = 0; i < pattern.hits.size(); ++i) {
-        const std::uint64_t at = pattern.hits[i];
-        size += i > 0 && at < pattern.hits[i - 1] + length ? at - pattern.hits[i - 1] : length;
+    for (std::uint32_t i = 0, next = 0; i < count; i = next) {
+        next = chainEnd(pattern.hits, length, i);
+        size += pattern.hits[next - 1] + length - pattern.hits[i];
     }
     copy.bytes.reserve(size);
     // Chain by chain: the bytes that overlapping occurrences share are read
     // once, a piece at a time so that the scratch of a read stays small.
     const std::uint64_t piece = std::max<std::uint64_t>(1, engine.limits.readPiece);
-    for (std::uint32_t i = 0, next = 0; i < pattern.hits.size(); i = next) {
+    for (std::uint32_t i = 0, next = 0; i < count; i = next) {
+        next = chainEnd(pattern.hits, length, i);
         const std::uint64_t from = pattern.hits[i];
-        for (next = i + 1; next < pattern.hits.size() && pattern.hits[next] < pattern.hits[next - 1] + length; ++next) {
-        }
         const std::uint64_t to = pattern.hits[next - 1] + length;
         for (std::uint32_t k = i; k < next; ++k) appendOffset(copy.offset, copy.bytes.size() + (pattern.hits[k] - from));
         for (std::uint64_t at = from; at < to; at += piece) copy.bytes += readObserved(engine, at, std::min(to, at + piece));
@@ -1338,9 +1346,7 @@ void mergeGroups(ChainGroups& groups) {
 ChainGroups groupChains(const LocalCopy& copy, const Offsets& hits, std::size_t length) {
     ChainGroups groups;
     const auto count = static_cast<std::uint32_t>(hits.size());
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (i == 0 || hits[i] >= hits[i - 1] + length) groups.firstOf.push_back(i);
-    }
+    for (std::uint32_t i = 0; i < count; i = chainEnd(hits, length, i)) groups.firstOf.push_back(i);
     const auto chains = static_cast<std::uint32_t>(groups.firstOf.size());
     groups.firstOf.push_back(count);
     groups.bytes.resize(chains);
