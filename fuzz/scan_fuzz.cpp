@@ -13,10 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const vorrel::oracle::RewriteCase rewriteCase = vorrel::oracle::caseFromBytes(data, size);
     // The length also picks how readily the fast scan groups chains of
     // overlapping occurrences and compares whole texts, how wide it keeps
-    // the entries of its cover lists, when its write times widen, how it
-    // splits match offsets and when it keeps them in 16 bits, how many bits
-    // of hash tell spellings apart and how many bytes of a chain it reads at
-    // once, so that every way it has of replaying is reached.
+    // the entries of its cover lists, when its write times widen and how
+    // many it keeps together, how it splits match offsets and when it keeps
+    // them in 16 bits, how many bits of hash tell spellings apart and how
+    // many bytes of a chain it reads at once, so that every way it has of
+    // replaying is reached.
     vorrel::ScanLimits limits;
     switch (size % 4) {
     case 1: limits.groupChainsAfter = 0, limits.groupPayback = 0; break;
@@ -30,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size % 11 < 3) limits.spellingHashBits = 1 + size / 11 % 3;
     if (size % 13 < 4) limits.readPiece = size / 13 % 5;
     if (size % 17 < 5) limits.narrowSpan = static_cast<std::uint32_t>(size / 17 % 6);
+    if (size % 19 < 5) limits.timeChunk = size / 19 % 5;
     const std::string difference = vorrel::oracle::compareScans(rewriteCase, limits);
     if (!difference.empty()) {
         std::fprintf(stderr, "the scans differ: %s\n%s\n", difference.c_str(),

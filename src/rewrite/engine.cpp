@@ -196,11 +196,13 @@ struct Engine {
     std::vector<std::uint64_t> observedMask;
     std::vector<std::uint64_t> blockMask;  // per 64-byte block: whether it holds an observed byte
     std::vector<std::uint64_t> rankBase;   // observed bytes before each mask word
-    // Per observed byte, the time of its last immediate write: in 32 bits
-    // until the clock outgrows them, then in 64 (wideTimes).
-    std::vector<std::uint32_t> writtenAt;
-    std::vector<std::uint64_t> writtenAtWide;
-    bool wideTimes = false;
+    // The clock counts deferred rewrites: an immediate write takes the time
+    // of the last one, which is all that tells whether a deferred rewrite
+    // came after it. Per observed byte, the time of its last immediate
+    // write, timeBytes bytes each (1, 2, 4 or 8: as few as the clock needs),
+    // in chunks of limits.timeChunk bytes' times, widened one at a time.
+    std::vector<std::vector<std::uint8_t>> writtenAt;
+    unsigned timeBytes = 1;
     std::uint64_t clock = 0;
     std::uint64_t work = 0;                // bytes and stretches read so far, a measure of replay cost
     std::uint64_t deferredVolume = 0;      // bytes the deferred rewrites cover, a measure of settling cost
@@ -780,8 +782,12 @@ void markObservedBytes(Engine& engine) {
     for (std::size_t w = 0; w < engine.observedMask.size(); ++w) {
         engine.rankBase[w + 1] = engine.rankBase[w] + bitCount(engine.observedMask[w]);
     }
-    engine.writtenAt.assign(engine.rankBase.back(), 0);
-    engine.wideTimes = false;
+    engine.timeBytes = 1;  // the clock has not moved yet
+    const std::uint64_t chunk = std::max<std::uint64_t>(1, engine.limits.timeChunk);
+    engine.writtenAt.clear();
+    for (std::uint64_t rank = 0; rank < engine.rankBase.back(); rank += chunk) {
+        engine.writtenAt.emplace_back(std::min(chunk, engine.rankBase.back() - rank), 0);
+    }
     // The byte mask is an eighth of the text: looking up every occurrence in
     // it would miss the cache nearly every time. Most blocks hold no observed
     // byte, which this mask, small enough to stay cached, tells first.
@@ -904,20 +910,97 @@ std::uint64_t rankOf(const Engine& engine, std::uint64_t at) {
     return engine.rankBase[at >> 6] + bitCount(word);
 }
 
-// Moves the clock on; past the times that 32 bits hold, the write times of
-// observed bytes move to 64 bits, once.
+template <typename T>
+void copyTimesAs(const std::uint8_t* from, std::size_t count, std::uint64_t* to) {
+    for (std::size_t i = 0; i < count; ++i) {
+        T time;
+        std::memcpy(&time, from + i * sizeof(T), sizeof(T));
+        to[i] = time;
+    }
+}
+
+template <typename T>
+void fillTimesAs(std::uint8_t* to, std::size_t count, std::uint64_t time) {
+    const auto narrowed = static_cast<T>(time);
+    for (std::size_t i = 0; i < count; ++i) std::memcpy(to + i * sizeof(T), &narrowed, sizeof(T));
+}
+
+// Reads count write times kept in bytes bytes each.
+void copyTimes(const std::uint8_t* from, unsigned bytes, std::size_t count, std::uint64_t* to) {
+    switch (bytes) {
+    case 1: return copyTimesAs<std::uint8_t>(from, count, to);
+    case 2: return copyTimesAs<std::uint16_t>(from, count, to);
+    case 4: return copyTimesAs<std::uint32_t>(from, count, to);
+    default: return copyTimesAs<std::uint64_t>(from, count, to);
+    }
+}
+
+void fillTimes(std::uint8_t* to, unsigned bytes, std::size_t count, std::uint64_t time) {
+    switch (bytes) {
+    case 1: return fillTimesAs<std::uint8_t>(to, count, time);
+    case 2: return fillTimesAs<std::uint16_t>(to, count, time);
+    case 4: return fillTimesAs<std::uint32_t>(to, count, time);
+    default: return fillTimesAs<std::uint64_t>(to, count, time);
+    }
+}
+
+// The latest time that write times of timeBytes bytes hold.
+std::uint64_t latestTime(const Engine& engine) {
+    if (engine.timeBytes >= 8) return ~std::uint64_t(0);
+    const std::uint64_t most = (std::uint64_t(1) << (8 * engine.timeBytes)) - 1;
+    return std::min(most, std::min(engine.limits.narrowTimes, most) * engine.timeBytes);
+}
+
+// Moves the clock on, widening the write times of observed bytes when
+// they no longer hold it.
 std::uint64_t tick(Engine& engine) {
-    if (++engine.clock > engine.limits.narrowTimes && !engine.wideTimes) {
-        engine.writtenAtWide.assign(engine.writtenAt.begin(), engine.writtenAt.end());
-        std::vector<std::uint32_t>().swap(engine.writtenAt);
-        engine.wideTimes = true;
+    ++engine.clock;
+    if (engine.clock <= latestTime(engine)) return engine.clock;
+    const unsigned before = engine.timeBytes;
+    while (engine.clock > latestTime(engine)) engine.timeBytes *= 2;
+    for (std::vector<std::uint8_t>& chunk : engine.writtenAt) {
+        const std::size_t count = chunk.size() / before;
+        std::vector<std::uint8_t> wider(count * engine.timeBytes);
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint64_t time;
+            copyTimes(chunk.data() + i * before, before, 1, &time);
+            fillTimes(wider.data() + i * engine.timeBytes, engine.timeBytes, 1, time);
+        }
+        chunk.swap(wider);
     }
     return engine.clock;
 }
 
+// The write times of count observed bytes from the one of this rank on.
+void readTimes(const Engine& engine, std::uint64_t rank, std::size_t count, std::uint64_t* to) {
+    const std::uint64_t chunk = std::max<std::uint64_t>(1, engine.limits.timeChunk);
+    while (count > 0) {
+        const std::uint64_t within = rank % chunk;
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, chunk - within));
+        copyTimes(engine.writtenAt[rank / chunk].data() + within * engine.timeBytes, engine.timeBytes, n, to);
+        rank += n;
+        to += n;
+        count -= n;
+    }
+}
+
+// Sets the write times of count observed bytes from the one of this rank on.
+void writeTimes(Engine& engine, std::uint64_t rank, std::size_t count, std::uint64_t time) {
+    const std::uint64_t chunk = std::max<std::uint64_t>(1, engine.limits.timeChunk);
+    while (count > 0) {
+        const std::uint64_t within = rank % chunk;
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, chunk - within));
+        fillTimes(engine.writtenAt[rank / chunk].data() + within * engine.timeBytes, engine.timeBytes, n, time);
+        rank += n;
+        count -= n;
+    }
+}
+
 // The time of the last immediate write of the observed byte of this rank.
 std::uint64_t writtenTime(const Engine& engine, std::uint64_t rank) {
-    return engine.wideTimes ? engine.writtenAtWide[rank] : engine.writtenAt[rank];
+    std::uint64_t time;
+    readTimes(engine, rank, 1, &time);
+    return time;
 }
 
 // The observed bytes from..to as they stand now, into engine.current: from
@@ -932,11 +1015,7 @@ const std::string& readObserved(Engine& engine, std::uint64_t from, std::uint64_
     engine.currentTime.resize(length);
     // The bytes are all observed, so their ranks are consecutive.
     const std::uint64_t first = rankOf(engine, from);
-    if (engine.wideTimes) {
-        std::copy_n(engine.writtenAtWide.begin() + first, length, engine.currentTime.begin());
-    } else {
-        std::copy_n(engine.writtenAt.begin() + first, length, engine.currentTime.begin());
-    }
+    readTimes(engine, first, length, engine.currentTime.data());
     // A rewrite no later than every byte's last write changes none of them.
     const std::uint64_t oldest = *std::min_element(engine.currentTime.begin(), engine.currentTime.begin() + length);
     for (std::size_t c = 0; c < engine.covering.count; ++c) {
@@ -1004,14 +1083,9 @@ void noteWriter(Engine& engine, std::uint32_t writer, std::string_view x) {
 // Writes x over a stretch now, told whether that changes its bytes.
 void putStretch(Engine& engine, std::uint32_t id, std::string_view x, bool changed) {
     const Stretch stretch = stretchAt(engine, id);
-    const std::uint64_t time = tick(engine);
     std::memcpy(engine.text->data() + stretch.start, x.data(), x.size());
     const std::uint64_t first = rankOf(engine, stretch.start);
-    if (engine.wideTimes) {
-        std::fill_n(engine.writtenAtWide.begin() + first, x.size(), time);
-    } else {
-        std::fill_n(engine.writtenAt.begin() + first, x.size(), static_cast<std::uint32_t>(time));
-    }
+    writeTimes(engine, first, x.size(), engine.clock);
     if (changed) {
         engine.tool->sourceChanged = true;
         noteChange(engine, stretch.start, stretch.end);

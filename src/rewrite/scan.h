@@ -35,10 +35,15 @@ struct ScanLimits {
     /// the replay reads takes at least (16, 32 or 64, as its fields need);
     /// raise only to try the wider forms.
     unsigned coverEntryBits = 16;
-    /// Latest time, counted in rewrites, that the replay keeps in 32 bits
-    /// for each byte it reads, before it widens them all to 64; lower only
-    /// to try the wider form.
+    /// The replay keeps a time, counted in rewrites, for each byte it reads,
+    /// in 1, 2, 4 or 8 bytes: each of the narrower forms holds times up to
+    /// its largest number or this many times its width, whichever is less,
+    /// before all are widened; lower only to try the wider forms.
     std::uint64_t narrowTimes = 0xffffffffu;
+    /// Bytes read by the replay whose times are kept together (at least 1),
+    /// each such chunk widened on its own; lower only to try reads and
+    /// writes across chunks.
+    std::uint64_t timeChunk = 65536;
     /// Bits of each match's offset kept with the match, the bits above them
     /// once per 2^bits bytes of text (1 to 32); lower only to try the form
     /// that texts over 4 GiB take.
