@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size % 11 < 3) limits.spellingHashBits = 1 + size / 11 % 3;
     if (size % 13 < 4) limits.readPiece = size / 13 % 5;
     if (size % 17 < 5) limits.narrowSpan = static_cast<std::uint32_t>(size / 17 % 6);
-    if (size % 19 < 5) limits.timeChunk = size / 19 % 5;
+    if (size % 19 < 5) limits.timeChunkBits = size / 19 % 3;
     const std::string difference = vorrel::oracle::compareScans(rewriteCase, limits);
     if (!difference.empty()) {
         std::fprintf(stderr, "the scans differ: %s\n%s\n", difference.c_str(),

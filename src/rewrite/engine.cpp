@@ -100,23 +100,23 @@ struct Declaration {
 // filed by the hash of their current bytes. Filing is lazy: an occurrence
 // whose bytes change is filed again under its new hash, and entries left
 // behind are recognised by their stale hash. Occurrences spelled x are
-// never looked for, so they go unfiled when x is eight bytes or shorter,
-// whose hash tells exactly whether an occurrence is spelled x.
+// never looked for, so they go unfiled when x is short enough that its
+// hash tells exactly whether an occurrence is spelled x.
 struct ExactWalk {
     std::uint32_t pattern = none;
     std::uint32_t firstStretch = 0;
     std::string x;
-    std::uint64_t xHash = 0;
+    std::uint32_t xHash = 0;
     bool xUnfiled = false;  // whether occurrences hashed as x are left unfiled
-    unsigned hashBits = 64;
-    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> filed;
-    std::vector<std::uint64_t> spelling;
+    unsigned hashBits = 32;
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> filed;
+    std::vector<std::uint32_t> spelling;
     std::vector<std::uint32_t> touched;
     std::vector<std::uint8_t> isTouched;
     std::size_t filedEntries = 0;  // live and stale, to know when to file afresh
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reachedBy;  // pattern -> occurrences it covers
     std::vector<std::uint64_t> marks;  // a bit per occurrence, all clear between uses
-    std::pair<std::uint64_t, std::vector<std::uint32_t>*> recent[16] = {};  // recently used buckets by hash
+    std::pair<std::uint32_t, std::vector<std::uint32_t>*> recent[16] = {};  // recently used buckets by hash
     std::size_t changedFrom = 0;  // the first occurrence the last change told of could reach
 };
 
@@ -200,7 +200,8 @@ struct Engine {
     // of the last one, which is all that tells whether a deferred rewrite
     // came after it. Per observed byte, the time of its last immediate
     // write, timeBytes bytes each (1, 2, 4 or 8: as few as the clock needs),
-    // in chunks of limits.timeChunk bytes' times, widened one at a time.
+    // in chunks of 2^limits.timeChunkBits bytes' times, widened one at a
+    // time.
     std::vector<std::vector<std::uint8_t>> writtenAt;
     unsigned timeBytes = 1;
     std::uint64_t clock = 0;
@@ -225,19 +226,21 @@ std::uint8_t foldByte(char c) {
     return (b >= 'a' && b <= 'z') ? static_cast<std::uint8_t>(b - 32) : b;
 }
 
-// Spellings of up to eight bytes are filed under the bytes themselves, so
-// that equal keys mean equal spellings; longer ones under a hash.
-constexpr std::size_t packedSpelling = 8;
-
-std::uint64_t spellingHash(const char* at, std::size_t length, unsigned bits) {
-    if (length <= packedSpelling) {
-        std::uint64_t packed = 0;
-        std::memcpy(&packed, at, length);
-        return packed;
+// Every occurrence of a pattern reads as the pattern but for the case of
+// its letters: a re-casing never changes which letter a byte is. So a
+// spelling of up to bits bytes is told exactly by which of its bytes are
+// lower-case letters, one bit each; a longer one by a hash of that many
+// bits, which spellings may share.
+std::uint32_t spellingHash(const char* at, std::size_t length, unsigned bits) {
+    if (length <= bits) {
+        std::uint32_t lower = 0;
+        for (std::size_t i = 0; i < length; ++i) lower |= std::uint32_t(at[i] >= 'a' && at[i] <= 'z') << i;
+        return lower;
     }
     std::uint64_t hash = 1469598103934665603ull;
     for (std::size_t i = 0; i < length; ++i) hash = (hash ^ static_cast<std::uint8_t>(at[i])) * 1099511628211ull;
-    return bits >= 64 ? hash : hash >> (64 - bits);
+    const auto folded = static_cast<std::uint32_t>(hash ^ hash >> 32);
+    return bits >= 32 ? folded : folded >> (32 - bits);
 }
 
 void markRange(std::vector<std::uint64_t>& mask, std::uint64_t from, std::uint64_t to) {
@@ -747,6 +750,9 @@ void findCovering(const Engine& engine, std::uint64_t from, std::uint64_t to, Co
     }
 }
 
+// The write times of 2^this observed bytes are kept together.
+unsigned timeChunkBits(const Engine& engine) { return std::min(engine.limits.timeChunkBits, 24u); }
+
 // Marks the stretches read during the replay, and lists, by the 16 bytes of
 // them they reach, the occurrences of deferred patterns over them.
 void markObservedBytes(Engine& engine) {
@@ -783,7 +789,7 @@ void markObservedBytes(Engine& engine) {
         engine.rankBase[w + 1] = engine.rankBase[w] + bitCount(engine.observedMask[w]);
     }
     engine.timeBytes = 1;  // the clock has not moved yet
-    const std::uint64_t chunk = std::max<std::uint64_t>(1, engine.limits.timeChunk);
+    const std::uint64_t chunk = std::uint64_t(1) << timeChunkBits(engine);
     engine.writtenAt.clear();
     for (std::uint64_t rank = 0; rank < engine.rankBase.back(); rank += chunk) {
         engine.writtenAt.emplace_back(std::min(chunk, engine.rankBase.back() - rank), 0);
@@ -973,11 +979,11 @@ std::uint64_t tick(Engine& engine) {
 
 // The write times of count observed bytes from the one of this rank on.
 void readTimes(const Engine& engine, std::uint64_t rank, std::size_t count, std::uint64_t* to) {
-    const std::uint64_t chunk = std::max<std::uint64_t>(1, engine.limits.timeChunk);
+    const unsigned bits = timeChunkBits(engine);
     while (count > 0) {
-        const std::uint64_t within = rank % chunk;
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, chunk - within));
-        copyTimes(engine.writtenAt[rank / chunk].data() + within * engine.timeBytes, engine.timeBytes, n, to);
+        const std::uint64_t within = rank & ((std::uint64_t(1) << bits) - 1);
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, (std::uint64_t(1) << bits) - within));
+        copyTimes(engine.writtenAt[rank >> bits].data() + within * engine.timeBytes, engine.timeBytes, n, to);
         rank += n;
         to += n;
         count -= n;
@@ -986,21 +992,14 @@ void readTimes(const Engine& engine, std::uint64_t rank, std::size_t count, std:
 
 // Sets the write times of count observed bytes from the one of this rank on.
 void writeTimes(Engine& engine, std::uint64_t rank, std::size_t count, std::uint64_t time) {
-    const std::uint64_t chunk = std::max<std::uint64_t>(1, engine.limits.timeChunk);
+    const unsigned bits = timeChunkBits(engine);
     while (count > 0) {
-        const std::uint64_t within = rank % chunk;
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, chunk - within));
-        fillTimes(engine.writtenAt[rank / chunk].data() + within * engine.timeBytes, engine.timeBytes, n, time);
+        const std::uint64_t within = rank & ((std::uint64_t(1) << bits) - 1);
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, (std::uint64_t(1) << bits) - within));
+        fillTimes(engine.writtenAt[rank >> bits].data() + within * engine.timeBytes, engine.timeBytes, n, time);
         rank += n;
         count -= n;
     }
-}
-
-// The time of the last immediate write of the observed byte of this rank.
-std::uint64_t writtenTime(const Engine& engine, std::uint64_t rank) {
-    std::uint64_t time;
-    readTimes(engine, rank, 1, &time);
-    return time;
 }
 
 // The observed bytes from..to as they stand now, into engine.current: from
@@ -1095,18 +1094,22 @@ void putStretch(Engine& engine, std::uint32_t id, std::string_view x, bool chang
 
 std::uint32_t stretchOf(const ExactWalk& walk, std::uint32_t index) { return walk.firstStretch + index; }
 
-std::uint64_t hashOf(const ExactWalk& walk, const char* at, std::size_t length) {
+// Whether spellings of this length are filed under keys that tell them
+// apart exactly.
+bool isExact(const ExactWalk& walk, std::size_t length) { return length <= walk.hashBits; }
+
+std::uint32_t hashOf(const ExactWalk& walk, const char* at, std::size_t length) {
     return spellingHash(at, length, walk.hashBits);
 }
 
 void setTarget(ExactWalk& walk, const Engine& engine, std::string_view x) {
-    walk.hashBits = std::clamp(engine.limits.spellingHashBits, 1u, 64u);
+    walk.hashBits = std::clamp(engine.limits.spellingHashBits, 1u, 32u);
     walk.x = std::string(x);
     walk.xHash = hashOf(walk, x.data(), x.size());
-    walk.xUnfiled = x.size() <= packedSpelling;
+    walk.xUnfiled = isExact(walk, x.size());
 }
 
-bool isFiledUnder(const ExactWalk& walk, std::uint64_t hash) { return !walk.xUnfiled || hash != walk.xHash; }
+bool isFiledUnder(const ExactWalk& walk, std::uint32_t hash) { return !walk.xUnfiled || hash != walk.xHash; }
 
 // Files every occurrence afresh under the hash of its spelling.
 void fileAll(ExactWalk& walk) {
@@ -1127,7 +1130,7 @@ void compactFiling(ExactWalk& walk) {
 }
 
 // The bucket of a hash; a spelling is mostly filed under one of a few.
-std::vector<std::uint32_t>& bucketOf(ExactWalk& walk, std::uint64_t hash) {
+std::vector<std::uint32_t>& bucketOf(ExactWalk& walk, std::uint32_t hash) {
     auto& entry = walk.recent[(hash * 0x9E3779B97F4A7C15ull) >> 60];
     if (entry.second == nullptr || entry.first != hash) entry = {hash, &walk.filed[hash]};  // map values stay put
     return *entry.second;
@@ -1159,7 +1162,7 @@ void orderOccurrences(ExactWalk& walk, std::vector<std::uint32_t>& list) {
 
 // Files occurrence index under the hash of its bytes, unless it is filed
 // there already.
-void fileUnder(ExactWalk& walk, std::uint32_t index, std::uint64_t hash) {
+void fileUnder(ExactWalk& walk, std::uint32_t index, std::uint32_t hash) {
     if (hash == walk.spelling[index]) return;
     walk.spelling[index] = hash;
     if (!isFiledUnder(walk, hash)) return;
@@ -1170,8 +1173,8 @@ void fileUnder(ExactWalk& walk, std::uint32_t index, std::uint64_t hash) {
 // After a replace of the spelling filed under hash: the occurrences of it
 // not written stay filed there, with those filed alike but spelled
 // otherwise; the ones written now hold x, filed under its hash (which may be
-// this one) or, for x of eight bytes or fewer, not at all.
-void keepUnwritten(ExactWalk& walk, std::uint64_t hash, std::vector<std::uint32_t>& bucket,
+// this one) or, for x whose hash tells it exactly, not at all.
+void keepUnwritten(ExactWalk& walk, std::uint32_t hash, std::vector<std::uint32_t>& bucket,
                    std::vector<std::uint32_t>& same, const std::vector<std::uint32_t>& others) {
     same.erase(std::remove_if(same.begin(), same.end(), [&](std::uint32_t i) { return walk.spelling[i] != hash; }),
                same.end());
@@ -1257,9 +1260,9 @@ void endWalk(Engine& engine) { engine.active.pop_back(); }
 void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, const std::string& old,
                      std::vector<std::uint32_t>* written) {
     const Pattern& pattern = engine.patterns[walk.pattern];
-    const std::uint64_t hash = walk.spelling[index];
+    const std::uint32_t hash = walk.spelling[index];
     std::vector<std::uint32_t> same, others;
-    const bool exactKey = pattern.upper.size() <= packedSpelling;
+    const bool exactKey = isExact(walk, pattern.upper.size());
     std::vector<std::uint32_t>& bucket = bucketOf(walk, hash);
     for (const std::uint32_t other : bucket) {
         if (walk.spelling[other] != hash) continue;
@@ -1347,10 +1350,10 @@ void refileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
 // (found, then written or passed over).
 std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits, std::uint32_t index) {
     const std::size_t length = walk.x.size();
-    const std::uint64_t hash = walk.spelling[index];
+    const std::uint32_t hash = walk.spelling[index];
     const std::string old(copy.bytes, copy.offset[index], length);
     std::vector<std::uint32_t> same, others;
-    const bool exactKey = length <= packedSpelling;
+    const bool exactKey = isExact(walk, length);
     std::vector<std::uint32_t>& bucket = bucketOf(walk, hash);
     for (const std::uint32_t other : bucket) {
         if (walk.spelling[other] != hash) continue;
@@ -1715,6 +1718,7 @@ bool visitedOneByOne(const Engine& engine, const Line& line,
 // Applies every deferred rewrite's last spelling to text, oldest first; an observed
 // byte takes it only when it is later than the byte's last immediate write.
 void applyDeferred(const Engine& engine, char* text) {
+    std::vector<std::uint64_t> times;
     std::vector<std::uint32_t> order;
     for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
         if (engine.patterns[id].lastTime != 0) order.push_back(id);
@@ -1729,11 +1733,14 @@ void applyDeferred(const Engine& engine, char* text) {
             if (i + prefetchAhead < count) prefetchObserved(engine, pattern.hits.lowAt(i + prefetchAhead));
             const std::uint64_t at = pattern.hits[i];
             if (touchesObserved(engine, at, at + x.size())) {
-                // Observed bytes are ranked in order: the next one's rank is one more.
-                for (std::size_t k = 0, rank = rankOf(engine, at); k < x.size(); ++k) {
+                // Observed bytes are ranked in order: their times are read at once.
+                const std::uint64_t first = rankOf(engine, at);
+                times.resize(x.size());
+                readTimes(engine, first, rankOf(engine, at + x.size()) - first, times.data());
+                for (std::size_t k = 0, j = 0; k < x.size(); ++k) {
                     const bool observed = isMarked(engine.observedMask, at + k);
-                    if (!observed || pattern.lastTime > writtenTime(engine, rank)) text[at + k] = x[k];
-                    rank += observed;
+                    if (!observed || pattern.lastTime > times[j]) text[at + k] = x[k];
+                    j += observed;
                 }
             } else {
                 std::memcpy(text + at, x.data(), x.size());

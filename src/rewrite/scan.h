@@ -40,18 +40,18 @@ struct ScanLimits {
     /// its largest number or this many times its width, whichever is less,
     /// before all are widened; lower only to try the wider forms.
     std::uint64_t narrowTimes = 0xffffffffu;
-    /// Bytes read by the replay whose times are kept together (at least 1),
-    /// each such chunk widened on its own; lower only to try reads and
-    /// writes across chunks.
-    std::uint64_t timeChunk = 65536;
+    /// The replay keeps the times of 2^this bytes it reads together (at
+    /// most 2^24), each such chunk widened on its own; lower only to try
+    /// reads and writes across chunks.
+    unsigned timeChunkBits = 16;
     /// Bits of each match's offset kept with the match, the bits above them
     /// once per 2^bits bytes of text (1 to 32); lower only to try the form
     /// that texts over 4 GiB take.
     unsigned offsetLowBits = 32;
-    /// Bits of the hash under which the replay files spellings longer than
-    /// eight bytes (1 to 64); lower only to try how it tells apart
-    /// spellings filed alike.
-    unsigned spellingHashBits = 64;
+    /// Bits of the key under which the replay files spellings (1 to 32): a
+    /// bit per byte for spellings of at most this many bytes, else a hash;
+    /// lower only to try how it tells apart spellings filed alike.
+    unsigned spellingHashBits = 32;
     /// Bytes of a chain of overlapping matches read at once when a pattern
     /// that overlaps itself is replayed (at least 1); lower only to try
     /// chains read in several pieces.

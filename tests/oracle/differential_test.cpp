@@ -23,8 +23,8 @@ std::string disagreement(const RewriteCase& rewriteCase, const ScanLimits& limit
            ", cover entry bits " + std::to_string(limits.coverEntryBits) + ", narrow times " +
            std::to_string(limits.narrowTimes) + ", offset low bits " + std::to_string(limits.offsetLowBits) +
            ", spelling hash bits " + std::to_string(limits.spellingHashBits) + ", read piece " +
-           std::to_string(limits.readPiece) + ", narrow span " + std::to_string(limits.narrowSpan) + ", time chunk " +
-           std::to_string(limits.timeChunk) + "\n" +
+           std::to_string(limits.readPiece) + ", narrow span " + std::to_string(limits.narrowSpan) + ", time chunk bits " +
+           std::to_string(limits.timeChunkBits) + "\n" +
            describeCase(rewriteCase);
 }
 
@@ -34,11 +34,11 @@ TEST(Differential, FastScanAgreesWithTheStraightforwardScan) {
     // that is enough, as it nearly always is here: the wider forms too. The
     // write times of observed bytes widen from one byte only after 255
     // rewrites, then from two and from four: here at the start, or after a
-    // few; they are kept in chunks of 65,536, here of a few (0 standing for
-    // 1). Match offsets keep their upper bits apart only in texts over
-    // 4 GiB: here over 2 to 64 bytes. Spellings longer than eight bytes
-    // share a hash only by rare chance: here, with the hash cut to a few
-    // bits, often. Chains of overlapping matches are read in pieces of
+    // few; they are kept in chunks of 65,536, here of 1, 2 or 4. Match
+    // offsets keep their upper bits apart only in texts over 4 GiB: here
+    // over 2 to 64 bytes. Spellings longer than 32 bytes share a hash only
+    // by rare chance: here, with the hash cut to a few bits, spellings over
+    // a few bytes often. Chains of overlapping matches are read in pieces of
     // 4 KiB: here of a few bytes (0 standing for 1). Matches within 64 KiB
     // of the first of their 64 are kept in 16 bits: here also in 32, or
     // within a few bytes.
@@ -50,7 +50,7 @@ TEST(Differential, FastScanAgreesWithTheStraightforwardScan) {
         if (random() % 2 == 0) limits.offsetLowBits = 1 + random() % 6;
         if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
         if (random() % 4 == 0) limits.readPiece = random() % 8;
-        if (random() % 4 == 0) limits.timeChunk = random() % 8;
+        if (random() % 4 == 0) limits.timeChunkBits = random() % 3;
         if (random() % 4 == 0) limits.narrowSpan = random() % 6;
         ASSERT_EQ(disagreement(randomCase(random), limits), "") << "case " << i;
     }
@@ -68,7 +68,7 @@ TEST(Differential, SkippedDeclarationsAgreeWithTheStraightforwardScan) {
         limits.comparePayback = paybacks[random() % std::size(paybacks)];
         if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
         if (random() % 4 == 0) limits.readPiece = random() % 8;
-        if (random() % 4 == 0) limits.timeChunk = random() % 8;
+        if (random() % 4 == 0) limits.timeChunkBits = random() % 3;
         ASSERT_EQ(disagreement(rewriteCase, limits), "") << "case " << i;
     }
 }
@@ -88,7 +88,7 @@ TEST(Differential, GroupedChainsAgreeWithTheStraightforwardScan) {
         limits.groupPayback = paybacks[random() % std::size(paybacks)];
         if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
         if (random() % 4 == 0) limits.readPiece = random() % 8;
-        if (random() % 4 == 0) limits.timeChunk = random() % 8;
+        if (random() % 4 == 0) limits.timeChunkBits = random() % 3;
         ASSERT_EQ(disagreement(rewriteCase, limits), "") << "case " << i;
     }
 }
