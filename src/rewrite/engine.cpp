@@ -1123,10 +1123,11 @@ void fileAll(ExactWalk& walk) {
     }
 }
 
-// Drops stale entries once they outnumber the live ones: spellings that
-// change back and forth would otherwise pile up entries without end.
+// Drops stale entries once they number a quarter of the occurrences:
+// spellings that change back and forth would otherwise pile up entries
+// without end, and they are the largest part of a long walk's room.
 void compactFiling(ExactWalk& walk) {
-    if (walk.filedEntries >= 2 * walk.spelling.size() + 1024) fileAll(walk);
+    if (walk.filedEntries >= walk.spelling.size() + walk.spelling.size() / 4 + 1024) fileAll(walk);
 }
 
 // The bucket of a hash; a spelling is mostly filed under one of a few.
