@@ -204,6 +204,7 @@ struct Engine {
     // time.
     std::vector<std::vector<std::uint8_t>> writtenAt;
     unsigned timeBytes = 1;
+    std::uint64_t latest = 0;  // the latest time they hold
     std::uint64_t clock = 0;
     std::uint64_t work = 0;                // bytes and stretches read so far, a measure of replay cost
     std::uint64_t deferredVolume = 0;      // bytes the deferred rewrites cover, a measure of settling cost
@@ -750,6 +751,13 @@ void findCovering(const Engine& engine, std::uint64_t from, std::uint64_t to, Co
     }
 }
 
+// The latest time that write times of this many bytes hold.
+std::uint64_t latestTime(const Engine& engine, unsigned bytes) {
+    if (bytes >= 8) return ~std::uint64_t(0);
+    const std::uint64_t most = (std::uint64_t(1) << (8 * bytes)) - 1;
+    return std::min(most, std::min(engine.limits.narrowTimes, most) * bytes);
+}
+
 // The write times of 2^this observed bytes are kept together.
 unsigned timeChunkBits(const Engine& engine) { return std::min(engine.limits.timeChunkBits, 24u); }
 
@@ -789,6 +797,7 @@ void markObservedBytes(Engine& engine) {
         engine.rankBase[w + 1] = engine.rankBase[w] + bitCount(engine.observedMask[w]);
     }
     engine.timeBytes = 1;  // the clock has not moved yet
+    engine.latest = latestTime(engine, 1);
     const std::uint64_t chunk = std::uint64_t(1) << timeChunkBits(engine);
     engine.writtenAt.clear();
     for (std::uint64_t rank = 0; rank < engine.rankBase.back(); rank += chunk) {
@@ -941,6 +950,24 @@ void copyTimes(const std::uint8_t* from, unsigned bytes, std::size_t count, std:
     }
 }
 
+template <typename T>
+void storeTimesAs(std::uint8_t* to, const std::uint64_t* from, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto narrowed = static_cast<T>(from[i]);
+        std::memcpy(to + i * sizeof(T), &narrowed, sizeof(T));
+    }
+}
+
+// Writes count write times, each in bytes bytes.
+void storeTimes(std::uint8_t* to, unsigned bytes, const std::uint64_t* from, std::size_t count) {
+    switch (bytes) {
+    case 1: return storeTimesAs<std::uint8_t>(to, from, count);
+    case 2: return storeTimesAs<std::uint16_t>(to, from, count);
+    case 4: return storeTimesAs<std::uint32_t>(to, from, count);
+    default: return storeTimesAs<std::uint64_t>(to, from, count);
+    }
+}
+
 void fillTimes(std::uint8_t* to, unsigned bytes, std::size_t count, std::uint64_t time) {
     switch (bytes) {
     case 1: return fillTimesAs<std::uint8_t>(to, count, time);
@@ -950,30 +977,26 @@ void fillTimes(std::uint8_t* to, unsigned bytes, std::size_t count, std::uint64_
     }
 }
 
-// The latest time that write times of timeBytes bytes hold.
-std::uint64_t latestTime(const Engine& engine) {
-    if (engine.timeBytes >= 8) return ~std::uint64_t(0);
-    const std::uint64_t most = (std::uint64_t(1) << (8 * engine.timeBytes)) - 1;
-    return std::min(most, std::min(engine.limits.narrowTimes, most) * engine.timeBytes);
-}
-
-// Moves the clock on, widening the write times of observed bytes when
-// they no longer hold it.
-std::uint64_t tick(Engine& engine) {
-    ++engine.clock;
-    if (engine.clock <= latestTime(engine)) return engine.clock;
+// Widens the write times of observed bytes until they hold the clock, a
+// chunk at a time.
+void widenTimes(Engine& engine) {
     const unsigned before = engine.timeBytes;
-    while (engine.clock > latestTime(engine)) engine.timeBytes *= 2;
+    while (engine.clock > latestTime(engine, engine.timeBytes)) engine.timeBytes *= 2;
+    engine.latest = latestTime(engine, engine.timeBytes);
+    std::vector<std::uint64_t> times;
     for (std::vector<std::uint8_t>& chunk : engine.writtenAt) {
         const std::size_t count = chunk.size() / before;
+        times.resize(count);
+        copyTimes(chunk.data(), before, count, times.data());
         std::vector<std::uint8_t> wider(count * engine.timeBytes);
-        for (std::size_t i = 0; i < count; ++i) {
-            std::uint64_t time;
-            copyTimes(chunk.data() + i * before, before, 1, &time);
-            fillTimes(wider.data() + i * engine.timeBytes, engine.timeBytes, 1, time);
-        }
+        storeTimes(wider.data(), engine.timeBytes, times.data(), count);
         chunk.swap(wider);
     }
+}
+
+// Moves the clock on.
+std::uint64_t tick(Engine& engine) {
+    if (++engine.clock > engine.latest) widenTimes(engine);
     return engine.clock;
 }
 
