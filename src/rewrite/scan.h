@@ -35,10 +35,11 @@ struct ScanLimits {
     /// the replay reads takes at least (16, 32 or 64, as its fields need);
     /// raise only to try the wider forms.
     unsigned coverEntryBits = 16;
-    /// The replay keeps a time, counted in rewrites, for each byte it reads,
-    /// in 1, 2, 4 or 8 bytes: each of the narrower forms holds times up to
-    /// its largest number or this many times its width, whichever is less,
-    /// before all are widened; lower only to try the wider forms.
+    /// The replay keeps a time, counted in deferred rewrites, for each byte
+    /// it reads, in 1, 2, 4 or 8 bytes: each of the narrower forms holds
+    /// times up to its largest number or this many times its width,
+    /// whichever is less, before all are widened; lower only to try the
+    /// wider forms.
     std::uint64_t narrowTimes = 0xffffffffu;
     /// The replay keeps the times of 2^this bytes it reads together (at
     /// most 2^24), each such chunk widened on its own; lower only to try
