@@ -1000,28 +1000,37 @@ std::uint64_t tick(Engine& engine) {
     return engine.clock;
 }
 
+// Where the write times of count observed bytes from the one of this rank
+// on begin: the chunk, the offset in it, and how many of them it holds.
+struct TimesPiece {
+    std::size_t chunk, offset, count;
+};
+
+TimesPiece timesPiece(const Engine& engine, std::uint64_t rank, std::size_t count) {
+    const unsigned bits = timeChunkBits(engine);
+    const std::uint64_t within = rank & ((std::uint64_t(1) << bits) - 1);
+    const auto inChunk = static_cast<std::size_t>(std::min<std::uint64_t>(count, (std::uint64_t(1) << bits) - within));
+    return {static_cast<std::size_t>(rank >> bits), static_cast<std::size_t>(within * engine.timeBytes), inChunk};
+}
+
 // The write times of count observed bytes from the one of this rank on.
 void readTimes(const Engine& engine, std::uint64_t rank, std::size_t count, std::uint64_t* to) {
-    const unsigned bits = timeChunkBits(engine);
     while (count > 0) {
-        const std::uint64_t within = rank & ((std::uint64_t(1) << bits) - 1);
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, (std::uint64_t(1) << bits) - within));
-        copyTimes(engine.writtenAt[rank >> bits].data() + within * engine.timeBytes, engine.timeBytes, n, to);
-        rank += n;
-        to += n;
-        count -= n;
+        const TimesPiece piece = timesPiece(engine, rank, count);
+        copyTimes(engine.writtenAt[piece.chunk].data() + piece.offset, engine.timeBytes, piece.count, to);
+        rank += piece.count;
+        to += piece.count;
+        count -= piece.count;
     }
 }
 
 // Sets the write times of count observed bytes from the one of this rank on.
 void writeTimes(Engine& engine, std::uint64_t rank, std::size_t count, std::uint64_t time) {
-    const unsigned bits = timeChunkBits(engine);
     while (count > 0) {
-        const std::uint64_t within = rank & ((std::uint64_t(1) << bits) - 1);
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, (std::uint64_t(1) << bits) - within));
-        fillTimes(engine.writtenAt[rank >> bits].data() + within * engine.timeBytes, engine.timeBytes, n, time);
-        rank += n;
-        count -= n;
+        const TimesPiece piece = timesPiece(engine, rank, count);
+        fillTimes(engine.writtenAt[piece.chunk].data() + piece.offset, engine.timeBytes, piece.count, time);
+        rank += piece.count;
+        count -= piece.count;
     }
 }
 
