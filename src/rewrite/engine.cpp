@@ -1155,9 +1155,9 @@ void fileAll(ExactWalk& walk) {
     }
 }
 
-// Drops stale entries once they number a quarter of the occurrences:
-// spellings that change back and forth would otherwise pile up entries
-// without end, and they are the largest part of a long walk's room.
+// Drops stale entries once they number a quarter of the occurrences and
+// 1,024 more: spellings that change back and forth would otherwise pile up
+// entries without end, and they are the largest part of a long walk's room.
 void compactFiling(ExactWalk& walk) {
     if (walk.filedEntries >= walk.spelling.size() + walk.spelling.size() / 4 + 1024) fileAll(walk);
 }

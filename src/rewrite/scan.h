@@ -41,8 +41,8 @@ struct ScanLimits {
     /// whichever is less, before all are widened; lower only to try the
     /// wider forms.
     std::uint64_t narrowTimes = 0xffffffffu;
-    /// The replay keeps the times of 2^this bytes it reads together (at
-    /// most 2^24), each such chunk widened on its own; lower only to try
+    /// The replay keeps the times of 2^this bytes it reads together (this
+    /// at most 24), each such chunk widened on its own; lower only to try
     /// reads and writes across chunks.
     unsigned timeChunkBits = 16;
     /// Bits of each match's offset kept with the match, the bits above them

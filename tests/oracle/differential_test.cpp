@@ -66,6 +66,7 @@ TEST(Differential, SkippedDeclarationsAgreeWithTheStraightforwardScan) {
         const RewriteCase rewriteCase = randomDeclarationRun(random);
         ScanLimits limits;
         limits.comparePayback = paybacks[random() % std::size(paybacks)];
+        if (random() % 4 == 0) limits.narrowTimes = random() % 24;
         if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
         if (random() % 4 == 0) limits.readPiece = random() % 8;
         if (random() % 4 == 0) limits.timeChunkBits = random() % 3;
@@ -86,6 +87,7 @@ TEST(Differential, GroupedChainsAgreeWithTheStraightforwardScan) {
         ScanLimits limits;
         limits.groupChainsAfter = afters[random() % std::size(afters)];
         limits.groupPayback = paybacks[random() % std::size(paybacks)];
+        if (random() % 4 == 0) limits.narrowTimes = random() % 24;
         if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
         if (random() % 4 == 0) limits.readPiece = random() % 8;
         if (random() % 4 == 0) limits.timeChunkBits = random() % 3;
