@@ -934,12 +934,6 @@ void copyTimesAs(const std::uint8_t* from, std::size_t count, std::uint64_t* to)
     }
 }
 
-template <typename T>
-void fillTimesAs(std::uint8_t* to, std::size_t count, std::uint64_t time) {
-    const auto narrowed = static_cast<T>(time);
-    for (std::size_t i = 0; i < count; ++i) std::memcpy(to + i * sizeof(T), &narrowed, sizeof(T));
-}
-
 // Reads count write times kept in bytes bytes each.
 void copyTimes(const std::uint8_t* from, unsigned bytes, std::size_t count, std::uint64_t* to) {
     switch (bytes) {
@@ -951,29 +945,21 @@ void copyTimes(const std::uint8_t* from, unsigned bytes, std::size_t count, std:
 }
 
 template <typename T>
-void storeTimesAs(std::uint8_t* to, const std::uint64_t* from, std::size_t count) {
+void storeTimesAs(std::uint8_t* to, const std::uint64_t* from, std::size_t step, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
-        const auto narrowed = static_cast<T>(from[i]);
+        const auto narrowed = static_cast<T>(from[i * step]);
         std::memcpy(to + i * sizeof(T), &narrowed, sizeof(T));
     }
 }
 
-// Writes count write times, each in bytes bytes.
-void storeTimes(std::uint8_t* to, unsigned bytes, const std::uint64_t* from, std::size_t count) {
+// Writes count write times, each in bytes bytes, taking every step-th of
+// from (a step of 0 writes the first count times over).
+void storeTimes(std::uint8_t* to, unsigned bytes, const std::uint64_t* from, std::size_t step, std::size_t count) {
     switch (bytes) {
-    case 1: return storeTimesAs<std::uint8_t>(to, from, count);
-    case 2: return storeTimesAs<std::uint16_t>(to, from, count);
-    case 4: return storeTimesAs<std::uint32_t>(to, from, count);
-    default: return storeTimesAs<std::uint64_t>(to, from, count);
-    }
-}
-
-void fillTimes(std::uint8_t* to, unsigned bytes, std::size_t count, std::uint64_t time) {
-    switch (bytes) {
-    case 1: return fillTimesAs<std::uint8_t>(to, count, time);
-    case 2: return fillTimesAs<std::uint16_t>(to, count, time);
-    case 4: return fillTimesAs<std::uint32_t>(to, count, time);
-    default: return fillTimesAs<std::uint64_t>(to, count, time);
+    case 1: return storeTimesAs<std::uint8_t>(to, from, step, count);
+    case 2: return storeTimesAs<std::uint16_t>(to, from, step, count);
+    case 4: return storeTimesAs<std::uint32_t>(to, from, step, count);
+    default: return storeTimesAs<std::uint64_t>(to, from, step, count);
     }
 }
 
@@ -989,7 +975,7 @@ void widenTimes(Engine& engine) {
         times.resize(count);
         copyTimes(chunk.data(), before, count, times.data());
         std::vector<std::uint8_t> wider(count * engine.timeBytes);
-        storeTimes(wider.data(), engine.timeBytes, times.data(), count);
+        storeTimes(wider.data(), engine.timeBytes, times.data(), 1, count);
         chunk.swap(wider);
     }
 }
@@ -1028,7 +1014,7 @@ void readTimes(const Engine& engine, std::uint64_t rank, std::size_t count, std:
 void writeTimes(Engine& engine, std::uint64_t rank, std::size_t count, std::uint64_t time) {
     while (count > 0) {
         const TimesPiece piece = timesPiece(engine, rank, count);
-        fillTimes(engine.writtenAt[piece.chunk].data() + piece.offset, engine.timeBytes, piece.count, time);
+        storeTimes(engine.writtenAt[piece.chunk].data() + piece.offset, engine.timeBytes, &time, 0, piece.count);
         rank += piece.count;
         count -= piece.count;
     }
