@@ -270,6 +270,26 @@ bool anyMarked(const std::vector<std::uint64_t>& mask, std::uint64_t from, std::
     return false;
 }
 
+// A pattern's occurrences, and an object line's declarations, lie far apart
+// once there are many patterns: what each one reads is mostly a cache miss.
+// Asking for it some occurrences ahead overlaps the waits.
+constexpr std::size_t prefetchAhead = 16;
+
+void prefetch(const void* at) {
+#if defined(__GNUC__)
+    __builtin_prefetch(at);
+#else
+    (void)at;
+#endif
+}
+
+// It may be given only the low bits of the offset: past 4 GiB the guess is
+// then wrong, which costs a wasted request and nothing else.
+void prefetchObserved(const Engine& engine, std::uint64_t lowOffset) {
+    const std::uint64_t word = lowOffset >> 6;
+    if (word < engine.observedMask.size()) prefetch(engine.observedMask.data() + word);
+}
+
 // Patterns, occurrences and stretches are numbered in 32 bits: a text with
 // more of them than that cannot be held anyway, and ends the run the same way.
 void fitsIndex(std::size_t count) {
@@ -432,7 +452,13 @@ void collectNames(Engine& engine, NameTable& names, std::vector<std::vector<std:
         // and begins after any blank, LF or CR between it and the one before.
         line.nameStart = emptyOffsets(engine.limits.offsetLowBits, engine.patterns[line.pattern].hits.size(),
                                       engine.limits.narrowSpan);
-        for (const std::uint64_t at : engine.patterns[line.pattern].hits) {
+        const Offsets& hits = engine.patterns[line.pattern].hits;
+        for (std::size_t i = 0; i < hits.size(); ++i) {
+            if (i + prefetchAhead < hits.size()) {
+                const std::uint64_t ahead = hits[i + prefetchAhead];
+                prefetch(text.data() + (ahead > 0 ? ahead - 1 : 0));  // the name ends there
+            }
+            const std::uint64_t at = hits[i];
             const std::string_view declared = declaredNameAt(text, at);
             appendOffset(line.nameStart, at - declared.size());
             const std::uint32_t name = nameId(names, toUpper(declared));
@@ -636,22 +662,6 @@ bool touchesObserved(const Engine& engine, std::uint64_t from, std::uint64_t to)
     return anyMarked(engine.blockMask, from >> 6, ((to - 1) >> 6) + 1) && anyMarked(engine.observedMask, from, to);
 }
 
-// The byte mask is read at scattered places, each mostly a cache miss:
-// asking for the word some occurrences ahead overlaps the waits. Only the
-// low bits of the offset are passed: past 4 GiB the guess is wrong, which
-// costs a wasted request and nothing else.
-constexpr std::size_t prefetchAhead = 16;
-
-void prefetchObserved(const Engine& engine, std::uint64_t lowOffset) {
-#if defined(__GNUC__)
-    const std::uint64_t word = lowOffset >> 6;
-    if (word < engine.observedMask.size()) __builtin_prefetch(engine.observedMask.data() + word);
-#else
-    (void)engine;
-    (void)lowOffset;
-#endif
-}
-
 // The cover lists are kept per 16 bytes: few enough entries to look
 // through for a short stretch, few enough lists for an index.
 constexpr unsigned coverListBits = 4;
@@ -691,7 +701,12 @@ void coverPairs(Engine& engine, std::vector<std::uint32_t>& next, std::uint64_t&
         const std::uint64_t length = pattern.upper.size();
         const std::size_t count = pattern.hits.size();
         for (std::size_t index = 0; index < count; ++index) {
-            if (index + prefetchAhead < count) prefetchObserved(engine, pattern.hits.lowAt(index + prefetchAhead));
+            if (index + prefetchAhead < count) {
+                const std::uint64_t ahead = pattern.hits[index + prefetchAhead];
+                prefetchObserved(engine, ahead);
+                const std::uint64_t list = coverListOf(engine, ahead >> coverListBits);
+                if (list != noList) prefetch(next.data() + list);
+            }
             const std::uint64_t from = pattern.hits[index], to = from + length;
             if (!touchesObserved(engine, from, to)) continue;
             for (std::uint64_t q = from >> coverListBits; q <= (to - 1) >> coverListBits; ++q) {
@@ -1017,6 +1032,58 @@ void writeTimes(Engine& engine, std::uint64_t rank, std::size_t count, std::uint
         storeTimes(engine.writtenAt[piece.chunk].data() + piece.offset, engine.timeBytes, &time, 0, piece.count);
         rank += piece.count;
         count -= piece.count;
+    }
+}
+
+// What reading the observed bytes from an offset on will look up, asked for
+// a step at a time, each step some occurrences nearer than the one before:
+// at step 0 what the offset alone locates (the bytes, their masks, the
+// bounds of their cover list), at step 1 what those locate (the list's
+// entries, the bytes' write times).
+void prefetchRead(const Engine& engine, std::uint64_t from, unsigned step) {
+    const std::uint64_t list = coverListOf(engine, from >> coverListBits);
+    if (step == 0) {
+        prefetch(engine.text->data() + from);
+        prefetch(engine.observedMask.data() + (from >> 6));
+        prefetch(engine.rankBase.data() + (from >> 6));
+        if (list != noList) prefetch(engine.coverBegin.data() + list);
+    } else if (step == 1) {
+        if (list != noList) prefetch(engine.cover.data() + std::size_t(engine.coverBegin[list]) * engine.coverWidth);
+        const std::uint64_t rank = rankOf(engine, from);
+        if (rank < engine.rankBase.back()) {
+            const TimesPiece piece = timesPiece(engine, rank, 1);
+            prefetch(engine.writtenAt[piece.chunk].data() + piece.offset);
+        }
+    }
+}
+
+// The same for declaration i of an object line, and for the patterns of
+// the members used after it: at step 0 the declaration, at step 1 its list
+// of those patterns, at step 2 the patterns themselves.
+void prefetchDeclaration(const Engine& engine, const Line& line, std::size_t i, unsigned step) {
+    prefetchRead(engine, engine.patterns[line.pattern].hits[i], step);
+    if (line.module == none) return;
+    prefetchRead(engine, line.nameStart[i], step);
+    const Declaration& declaration = engine.declarations[line.declaration[i]];
+    if (step == 0) {
+        prefetch(&declaration);
+    } else if (step == 1) {
+        prefetch(declaration.passOne.data());
+    } else {
+        for (const auto& entry : declaration.passOne) {
+            const auto* pattern = reinterpret_cast<const char*>(&engine.patterns[entry.second]);
+            for (std::size_t at = 0; at < sizeof(Pattern); at += 64) prefetch(pattern + at);
+            prefetch(&engine.reaches[entry.second]);
+        }
+    }
+}
+
+// Asks for what the declarations a few ahead of i will read, each step of
+// prefetchDeclaration one declaration nearer.
+void prefetchDeclarations(const Engine& engine, const Line& line, std::size_t i) {
+    const std::size_t count = engine.patterns[line.pattern].hits.size();
+    for (unsigned step = 0; step < 3; ++step) {
+        if (i + 3 - step < count) prefetchDeclaration(engine, line, i + 3 - step, step);
     }
 }
 
@@ -1685,6 +1752,9 @@ std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> declarationsReache
     std::vector<bool> isUsed(engine.patterns.size(), false);
     for (const std::uint32_t id : used) isUsed[id] = true;
     for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
+        for (unsigned step = 0; step < 2; ++step) {
+            if (i + 2 - step < key.hits.size()) prefetchRead(engine, key.hits[i + 2 - step], step);
+        }
         const Stretch stretch = stretchAt(engine, line.firstKeyStretch + i);
         findCovering(engine, stretch.start, stretch.end, covering);
         for (std::size_t c = 0; c < covering.count; ++c) {
@@ -1867,6 +1937,7 @@ void replayObjectLine(Engine& engine, const Line& line) {
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reached = declarationsReached(engine, line);
     if (visitedOneByOne(engine, line, reached)) {
         for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
+            prefetchDeclarations(engine, line, i);
             if (readStretch(engine, line.firstKeyStretch + i) != line.key) putStretch(engine, line.firstKeyStretch + i, line.key, true);
             normaliseMemberCase(engine, line, i, declaredNow(engine, line, i), scratch);
         }
