@@ -1868,8 +1868,7 @@ void applyDeferred(const Engine& engine, char* text) {
 // while the steps replayed (and the ones skipped) have paid for it.
 struct StepMemo {
     bool textKnown = false;
-    std::string text;     // the text as the last compared step left it
-    std::string scratch;
+    std::vector<std::uint64_t> text;  // the text as the last compared step left it, by lowerCaseBits
     std::int64_t budget = 0;
     std::unordered_map<std::string, std::vector<std::uint32_t>> fixes;  // spelling -> occurrences its fix writes
     std::unordered_map<std::string, std::uint64_t> unchanged;           // spelling + declared name -> the step's cost
@@ -1931,9 +1930,15 @@ void noteStep(Engine& engine, StepMemo& memo, std::string step, const std::strin
         return;
     }
     memo.budget -= cost;
-    memo.scratch.assign(*engine.text);
-    applyDeferred(engine, memo.scratch.data());
-    if (memo.textKnown && memo.scratch == memo.text) {
+    // The text as settled is needed only for the case of its letters: a
+    // whole copy of it is held just while they are taken.
+    std::vector<std::uint64_t> now;
+    {
+        std::string settled(*engine.text);
+        applyDeferred(engine, settled.data());
+        now = lowerCaseBits(settled);
+    }
+    if (memo.textKnown && now == memo.text) {
         std::sort(fixed.begin(), fixed.end());
         memo.fixes.emplace(step, std::move(fixed));
         step += declared;
@@ -1942,7 +1947,7 @@ void noteStep(Engine& engine, StepMemo& memo, std::string step, const std::strin
     }
     forgetSteps(memo);
     memo.textKnown = true;
-    memo.text.swap(memo.scratch);
+    memo.text.swap(now);
 }
 
 // The declared name of the line's declaration i as it reads now.
