@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "catalogue/catalogue.h"
+#include "rewrite/ascending.h"
 #include "rewrite/matcher.h"
 #include "text/text.h"
 
@@ -96,6 +97,9 @@ struct Declaration {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> passOne;
 };
 
+// Which occurrences each pattern's occurrences cover, by pattern.
+using ReachedBy = std::unordered_map<std::uint32_t, Ascending>;
+
 // One replay that goes spelling by spelling, with the pattern's occurrences
 // filed by the hash of their current bytes. Filing is lazy: an occurrence
 // whose bytes change is filed again under its new hash, and entries left
@@ -114,7 +118,7 @@ struct ExactWalk {
     std::vector<std::uint32_t> touched;
     std::vector<std::uint8_t> isTouched;
     std::size_t filedEntries = 0;  // live and stale, to know when to file afresh
-    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reachedBy;  // pattern -> occurrences it covers
+    ReachedBy reachedBy;
     std::vector<std::uint64_t> marks;  // a bit per occurrence, all clear between uses
     std::pair<std::uint32_t, std::vector<std::uint32_t>*> recent[16] = {};  // recently used buckets by hash
     std::size_t changedFrom = 0;  // the first occurrence the last change told of could reach
@@ -1699,7 +1703,11 @@ void rewriteDeferred(Engine& engine, std::uint32_t id, std::string_view x, bool 
     for (ExactWalk* walk : engine.active) {
         const auto reached = walk->reachedBy.find(id);
         if (reached == walk->reachedBy.end()) continue;
-        for (const std::uint32_t index : reached->second) touch(*walk, index);
+        std::uint32_t index = 0;
+        for (std::size_t at = 0; at < reached->second.bytes.size();) {
+            index = nextAscending(reached->second, at, index);
+            touch(*walk, index);
+        }
     }
 }
 
@@ -1764,8 +1772,8 @@ bool overlapsAny(const Offsets& hits, std::uint64_t length, std::uint64_t from, 
 }
 
 // Which declarations of the line each member pattern reaches.
-std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> declarationsReached(const Engine& engine, const Line& line) {
-    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reached;
+ReachedBy declarationsReached(const Engine& engine, const Line& line) {
+    ReachedBy reached;
     Covering covering;
     const Pattern& key = engine.patterns[line.pattern];
     const std::vector<std::uint32_t> used = memberPatternsOf(engine, line);
@@ -1780,9 +1788,7 @@ std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> declarationsReache
         for (std::size_t c = 0; c < covering.count; ++c) {
             const std::uint32_t writer = covering.entries[c].writer;
             if (!isUsed[writer]) continue;
-            // A pattern may cover one declaration several times; listed once.
-            std::vector<std::uint32_t>& list = reached[writer];
-            if (list.empty() || list.back() != i) list.push_back(i);
+            appendAscending(reached[writer], i);  // once, though it may cover the declaration more than once
         }
     }
     for (const std::uint32_t id : used) {
@@ -1793,7 +1799,7 @@ std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> declarationsReache
         }
     }
     // Kept through the whole replay of the line: without their growth room.
-    for (auto& entry : reached) entry.second.shrink_to_fit();
+    for (auto& entry : reached) entry.second.bytes.shrink_to_fit();
     return reached;
 }
 
@@ -1806,7 +1812,7 @@ std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> declarationsReache
 // bytes) and nothing reads a declaration in between: no declared name runs
 // into the declaration before it, and the key cannot overlap itself.
 bool visitedOneByOne(const Engine& engine, const Line& line,
-                     const std::unordered_map<std::uint32_t, std::vector<std::uint32_t>>& reached) {
+                     const ReachedBy& reached) {
     const Pattern& key = engine.patterns[line.pattern];
     if (key.overlapping) return false;
     if (reached.empty()) return true;
@@ -1959,7 +1965,7 @@ void replayObjectLine(Engine& engine, const Line& line) {
     Pattern& key = engine.patterns[line.pattern];
     key.walkedClean = false;  // its occurrences are written below, as declarations
     std::string scratch;
-    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> reached = declarationsReached(engine, line);
+    ReachedBy reached = declarationsReached(engine, line);
     if (visitedOneByOne(engine, line, reached)) {
         for (std::uint32_t i = 0; i < key.hits.size(); ++i) {
             prefetchDeclarations(engine, line, i);
