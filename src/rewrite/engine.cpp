@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <deque>
 #include <iterator>
 #include <map>
 #include <queue>
@@ -106,6 +107,11 @@ using ReachedBy = std::unordered_map<std::uint32_t, Ascending>;
 // behind are recognised by their stale hash. Occurrences spelled x are
 // never looked for, so they go unfiled when x is short enough that its
 // hash tells exactly whether an occurrence is spelled x.
+// The occurrences filed under one hash. A chunked list: a bucket can hold
+// most occurrences of a pattern and grows and shrinks a great deal, and a
+// growing array would, while moving, need its room two and three times.
+using Bucket = std::deque<std::uint32_t>;
+
 struct ExactWalk {
     std::uint32_t pattern = none;
     std::uint32_t firstStretch = 0;
@@ -113,14 +119,14 @@ struct ExactWalk {
     std::uint32_t xHash = 0;
     bool xUnfiled = false;  // whether occurrences hashed as x are left unfiled
     unsigned hashBits = 32;
-    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> filed;
+    std::unordered_map<std::uint32_t, Bucket> filed;
     std::vector<std::uint32_t> spelling;
     std::vector<std::uint32_t> touched;
     std::vector<std::uint8_t> isTouched;
     std::size_t filedEntries = 0;  // live and stale, to know when to file afresh
     ReachedBy reachedBy;
     std::vector<std::uint64_t> marks;  // a bit per occurrence, all clear between uses
-    std::pair<std::uint32_t, std::vector<std::uint32_t>*> recent[16] = {};  // recently used buckets by hash
+    std::pair<std::uint32_t, Bucket*> recent[16] = {};  // recently used buckets by hash
     std::size_t changedFrom = 0;  // the first occurrence the last change told of could reach
 };
 
@@ -1240,7 +1246,7 @@ void compactFiling(ExactWalk& walk) {
 }
 
 // The bucket of a hash; a spelling is mostly filed under one of a few.
-std::vector<std::uint32_t>& bucketOf(ExactWalk& walk, std::uint32_t hash) {
+Bucket& bucketOf(ExactWalk& walk, std::uint32_t hash) {
     auto& entry = walk.recent[(hash * 0x9E3779B97F4A7C15ull) >> 60];
     if (entry.second == nullptr || entry.first != hash) entry = {hash, &walk.filed[hash]};  // map values stay put
     return *entry.second;
@@ -1284,13 +1290,13 @@ void fileUnder(ExactWalk& walk, std::uint32_t index, std::uint32_t hash) {
 // not written stay filed there, with those filed alike but spelled
 // otherwise; the ones written now hold x, filed under its hash (which may be
 // this one) or, for x whose hash tells it exactly, not at all.
-void keepUnwritten(ExactWalk& walk, std::uint32_t hash, std::vector<std::uint32_t>& bucket,
-                   std::vector<std::uint32_t>& same, const std::vector<std::uint32_t>& others) {
+void keepUnwritten(ExactWalk& walk, std::uint32_t hash, Bucket& bucket, std::vector<std::uint32_t>& same,
+                   const std::vector<std::uint32_t>& others) {
     same.erase(std::remove_if(same.begin(), same.end(), [&](std::uint32_t i) { return walk.spelling[i] != hash; }),
                same.end());
-    same.insert(same.end(), others.begin(), others.end());
-    walk.filedEntries = walk.filedEntries - bucket.size() + same.size();
-    bucket.swap(same);  // the bucket's room, mostly the larger, goes with same
+    walk.filedEntries = walk.filedEntries - bucket.size() + same.size() + others.size();
+    bucket.assign(same.begin(), same.end());
+    bucket.insert(bucket.end(), others.begin(), others.end());
 }
 
 // Occurrences numbered 0 to size - 1, for readRun.
@@ -1373,7 +1379,8 @@ void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, const
     const std::uint32_t hash = walk.spelling[index];
     std::vector<std::uint32_t> same, others;
     const bool exactKey = isExact(walk, pattern.upper.size());
-    std::vector<std::uint32_t>& bucket = bucketOf(walk, hash);
+    Bucket& bucket = bucketOf(walk, hash);
+    if (exactKey) same.reserve(bucket.size());  // all but stale entries: grown, it could take twice that
     for (const std::uint32_t other : bucket) {
         if (walk.spelling[other] != hash) continue;
         (exactKey || readStretch(engine, stretchOf(walk, other)) == old ? same : others).push_back(other);
@@ -1464,7 +1471,8 @@ std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits,
     const std::string old(copy.bytes, copy.offset[index], length);
     std::vector<std::uint32_t> same, others;
     const bool exactKey = isExact(walk, length);
-    std::vector<std::uint32_t>& bucket = bucketOf(walk, hash);
+    Bucket& bucket = bucketOf(walk, hash);
+    if (exactKey) same.reserve(bucket.size());  // all but stale entries: grown, it could take twice that
     for (const std::uint32_t other : bucket) {
         if (walk.spelling[other] != hash) continue;
         (exactKey || copy.bytes.compare(copy.offset[other], length, old) == 0 ? same : others).push_back(other);
