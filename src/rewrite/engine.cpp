@@ -1461,6 +1461,34 @@ void refileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
     compactFiling(walk);
 }
 
+// Writes x, in the copy, over the occurrences listed (in text order, after
+// those of earlier calls for the same replace) that overlap none written
+// before them, free being where the last one written ends; the others, and
+// the ones written when x is filed under their hash, go back in the bucket
+// of that hash. The list is emptied.
+void writeSpelled(ExactWalk& walk, LocalCopy& copy, const Offsets& hits, std::uint32_t hash, Bucket& bucket,
+                  std::vector<std::uint32_t>& list, std::uint64_t& free) {
+    const std::size_t length = walk.x.size();
+    for (const std::uint32_t other : list) {
+        const bool written = hits[other] >= free;
+        if (written) {
+            std::memcpy(copy.bytes.data() + copy.offset[other], walk.x.data(), length);
+            walk.isTouched[other] = 0;
+            // The neighbours sharing its bytes; none of them is written here.
+            for (std::uint32_t k = other; k > 0 && hits[k - 1] + length > hits[other]; --k) touch(walk, k - 1);
+            for (std::uint32_t k = other + 1; k < hits.size() && hits[k] < hits[other] + length; ++k) touch(walk, k);
+            free = hits[other] + length;
+        }
+        if (!written || walk.xHash == hash) {
+            bucket.push_back(other);
+            ++walk.filedEntries;
+        } else {
+            fileUnder(walk, other, walk.xHash);
+        }
+    }
+    list.clear();
+}
+
 // Replaces, in the copy, every occurrence spelled as occurrence index is,
 // left to right and never overlapping, as a text-wide replace would; returns
 // how many filed occurrences it looked at, those of the spelling twice
@@ -1469,30 +1497,50 @@ std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits,
     const std::size_t length = walk.x.size();
     const std::uint32_t hash = walk.spelling[index];
     const std::string old(copy.bytes, copy.offset[index], length);
-    std::vector<std::uint32_t> same, others;
     const bool exactKey = isExact(walk, length);
     Bucket& bucket = bucketOf(walk, hash);
-    if (exactKey) same.reserve(bucket.size());  // all but stale entries: grown, it could take twice that
+    const std::size_t filed = bucket.size();
+    // Those spelled old, in text order without repeats, through a bit per
+    // occurrence when they may be many (orderOccurrences): the bucket is
+    // then emptied as they are taken, and refilled with those not written,
+    // rather than held twice.
+    const bool many = walk.spelling.size() <= 640 * filed;
+    std::vector<std::uint32_t> same, others;
+    if (many) walk.marks.resize(walk.spelling.size() / 64 + 1);
+    std::size_t sameCount = 0;
     for (const std::uint32_t other : bucket) {
         if (walk.spelling[other] != hash) continue;
-        (exactKey || copy.bytes.compare(copy.offset[other], length, old) == 0 ? same : others).push_back(other);
+        if (!exactKey && copy.bytes.compare(copy.offset[other], length, old) != 0) {
+            others.push_back(other);
+        } else if (!many) {
+            same.push_back(other);
+        } else if (!isMarked(walk.marks, other)) {
+            markRange(walk.marks, other, other + 1);
+            ++sameCount;
+        }
     }
     orderOccurrences(walk, same);
-    orderOccurrences(walk, others);
     std::uint64_t free = 0;
-    for (const std::uint32_t other : same) {
-        if (hits[other] < free) continue;
-        std::memcpy(copy.bytes.data() + copy.offset[other], walk.x.data(), length);
-        walk.isTouched[other] = 0;
-        fileUnder(walk, other, walk.xHash);
-        // The neighbours sharing its bytes; none of them is written here.
-        for (std::uint32_t k = other; k > 0 && hits[k - 1] + length > hits[other]; --k) touch(walk, k - 1);
-        for (std::uint32_t k = other + 1; k < hits.size() && hits[k] < hits[other] + length; ++k) touch(walk, k);
-        free = hits[other] + length;
+    if (many) {
+        bucket.clear();
+        walk.filedEntries -= filed;
+        for (std::size_t w = 0; w < walk.marks.size(); ++w) {
+            for (std::uint64_t bits = walk.marks[w]; bits != 0; bits &= bits - 1) {
+                same.push_back(static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))));
+            }
+            walk.marks[w] = 0;
+            writeSpelled(walk, copy, hits, hash, bucket, same, free);
+        }
+    } else {
+        sameCount = same.size();
+        walk.filedEntries -= filed;
+        bucket.clear();
+        writeSpelled(walk, copy, hits, hash, bucket, same, free);
     }
-    const std::size_t looked = bucket.size() + same.size();
-    keepUnwritten(walk, hash, bucket, same, others);
-    return looked;
+    orderOccurrences(walk, others);  // which may take the bits used above
+    bucket.insert(bucket.end(), others.begin(), others.end());
+    walk.filedEntries += others.size();
+    return filed + sameCount;
 }
 
 // Chains: runs of occurrences each sharing bytes with the next. A text-wide
@@ -1653,6 +1701,9 @@ void rewriteExactly(Engine& engine, std::uint32_t id, std::string_view x) {
         if (copy.bytes.compare(copy.offset[i], length, x) == 0) continue;
         if (looked >= check) {
             check = check > (~std::uint64_t(0) - count) / 2 ? ~std::uint64_t(0) : 2 * check + count;
+            // Nothing is touched now, but the room a large replace took for
+            // that is still held: not while the chains are grouped.
+            std::vector<std::uint32_t>().swap(walk.touched);
             ChainGroups groups = groupChains(copy, pattern.hits, length);
             engine.work += groups.allBytes;
             const bool pays = groupsPay(groups, lately, replaces);
