@@ -107,6 +107,43 @@ using ReachedBy = std::unordered_map<std::uint32_t, Ascending>;
 // behind are recognised by their stale hash. Occurrences spelled x are
 // never looked for, so they go unfiled when x is short enough that its
 // hash tells exactly whether an occurrence is spelled x.
+// The hash each occurrence of a walk is filed under, in as few bytes as
+// its hashes take (1, 2 or 4): those of a short pattern's spellings, told
+// exactly by a bit a byte, take one.
+struct Spellings {
+    std::vector<std::uint8_t> bytes;
+    unsigned width = 4;
+};
+
+std::size_t spellingCount(const Spellings& spellings) { return spellings.bytes.size() / spellings.width; }
+
+std::uint32_t spellingAt(const Spellings& spellings, std::size_t i) {
+    const std::uint8_t* at = spellings.bytes.data() + i * spellings.width;
+    if (spellings.width == 1) return *at;
+    if (spellings.width == 2) return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8;
+    std::uint32_t hash;
+    std::memcpy(&hash, at, 4);
+    return hash;
+}
+
+void setSpelling(Spellings& spellings, std::size_t i, std::uint32_t hash) {
+    std::uint8_t* at = spellings.bytes.data() + i * spellings.width;
+    if (spellings.width == 1) {
+        *at = static_cast<std::uint8_t>(hash);
+    } else if (spellings.width == 2) {
+        at[0] = static_cast<std::uint8_t>(hash);
+        at[1] = static_cast<std::uint8_t>(hash >> 8);
+    } else {
+        std::memcpy(at, &hash, 4);
+    }
+}
+
+// Room for count hashes below 2^bits, all 0.
+void resetSpellings(Spellings& spellings, std::size_t count, unsigned bits) {
+    spellings.width = bits <= 8 ? 1 : bits <= 16 ? 2 : 4;
+    spellings.bytes.assign(count * spellings.width, 0);
+}
+
 // The occurrences filed under one hash. A chunked list: a bucket can hold
 // most occurrences of a pattern and grows and shrinks a great deal, and a
 // growing array would, while moving, need its room two and three times.
@@ -120,7 +157,7 @@ struct ExactWalk {
     bool xUnfiled = false;  // whether occurrences hashed as x are left unfiled
     unsigned hashBits = 32;
     std::unordered_map<std::uint32_t, Bucket> filed;
-    std::vector<std::uint32_t> spelling;
+    Spellings spelling;
     std::vector<std::uint32_t> touched;
     std::vector<std::uint8_t> isTouched;
     std::size_t filedEntries = 0;  // live and stale, to know when to file afresh
@@ -1213,6 +1250,11 @@ std::uint32_t stretchOf(const ExactWalk& walk, std::uint32_t index) { return wal
 // apart exactly.
 bool isExact(const ExactWalk& walk, std::size_t length) { return length <= walk.hashBits; }
 
+// How many bits the hashes of spellings of this length take.
+unsigned hashWidth(const ExactWalk& walk, std::size_t length) {
+    return isExact(walk, length) ? static_cast<unsigned>(length) : walk.hashBits;
+}
+
 std::uint32_t hashOf(const ExactWalk& walk, const char* at, std::size_t length) {
     return spellingHash(at, length, walk.hashBits);
 }
@@ -1231,9 +1273,10 @@ void fileAll(ExactWalk& walk) {
     for (auto& entry : walk.recent) entry = {0, nullptr};
     walk.filed.clear();
     walk.filedEntries = 0;
-    for (std::uint32_t i = 0; i < walk.spelling.size(); ++i) {
-        if (!isFiledUnder(walk, walk.spelling[i])) continue;
-        walk.filed[walk.spelling[i]].push_back(i);
+    for (std::uint32_t i = 0; i < spellingCount(walk.spelling); ++i) {
+        const std::uint32_t hash = spellingAt(walk.spelling, i);
+        if (!isFiledUnder(walk, hash)) continue;
+        walk.filed[hash].push_back(i);
         ++walk.filedEntries;
     }
 }
@@ -1242,7 +1285,8 @@ void fileAll(ExactWalk& walk) {
 // 1,024 more: spellings that change back and forth would otherwise pile up
 // entries without end, and they are the largest part of a long walk's room.
 void compactFiling(ExactWalk& walk) {
-    if (walk.filedEntries >= walk.spelling.size() + walk.spelling.size() / 4 + 1024) fileAll(walk);
+    const std::size_t count = spellingCount(walk.spelling);
+    if (walk.filedEntries >= count + count / 4 + 1024) fileAll(walk);
 }
 
 // The bucket of a hash; a spelling is mostly filed under one of a few.
@@ -1259,7 +1303,7 @@ void orderOccurrences(ExactWalk& walk, std::vector<std::uint32_t>& list) {
         list.erase(std::unique(list.begin(), list.end()), list.end());
         return;
     }
-    const std::size_t count = walk.spelling.size();
+    const std::size_t count = spellingCount(walk.spelling);
     if (count > 640 * list.size()) {
         std::sort(list.begin(), list.end());
         list.erase(std::unique(list.begin(), list.end()), list.end());
@@ -1279,8 +1323,8 @@ void orderOccurrences(ExactWalk& walk, std::vector<std::uint32_t>& list) {
 // Files occurrence index under the hash of its bytes, unless it is filed
 // there already.
 void fileUnder(ExactWalk& walk, std::uint32_t index, std::uint32_t hash) {
-    if (hash == walk.spelling[index]) return;
-    walk.spelling[index] = hash;
+    if (hash == spellingAt(walk.spelling, index)) return;
+    setSpelling(walk.spelling, index, hash);
     if (!isFiledUnder(walk, hash)) return;
     bucketOf(walk, hash).push_back(index);
     ++walk.filedEntries;
@@ -1292,7 +1336,7 @@ void fileUnder(ExactWalk& walk, std::uint32_t index, std::uint32_t hash) {
 // this one) or, for x whose hash tells it exactly, not at all.
 void keepUnwritten(ExactWalk& walk, std::uint32_t hash, Bucket& bucket, std::vector<std::uint32_t>& same,
                    const std::vector<std::uint32_t>& others) {
-    same.erase(std::remove_if(same.begin(), same.end(), [&](std::uint32_t i) { return walk.spelling[i] != hash; }),
+    same.erase(std::remove_if(same.begin(), same.end(), [&](std::uint32_t i) { return spellingAt(walk.spelling, i) != hash; }),
                same.end());
     walk.filedEntries = walk.filedEntries - bucket.size() + same.size() + others.size();
     bucket.assign(same.begin(), same.end());
@@ -1358,12 +1402,14 @@ void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::uint
     const Offsets& hits = engine.patterns[pattern].hits;
     const std::uint64_t length = engine.patterns[pattern].upper.size();
     const AllOccurrences all{hits.size()};
-    walk.spelling.assign(all.size(), 0);
+    resetSpellings(walk.spelling, all.size(), hashWidth(walk, length));
     walk.isTouched.assign(all.size(), 0);
     for (std::size_t r = 0, next = 0; r < all.size(); r = next) {
         std::uint64_t from = 0;
         next = readRun(engine, hits, length, all, r, from);
-        for (std::size_t i = r; i < next; ++i) walk.spelling[i] = hashOf(walk, engine.current.data() + (hits[i] - from), length);
+        for (std::size_t i = r; i < next; ++i) {
+            setSpelling(walk.spelling, i, hashOf(walk, engine.current.data() + (hits[i] - from), length));
+        }
     }
     fileAll(walk);
     engine.active.push_back(&walk);
@@ -1376,13 +1422,13 @@ void endWalk(Engine& engine) { engine.active.pop_back(); }
 void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, const std::string& old,
                      std::vector<std::uint32_t>* written) {
     const Pattern& pattern = engine.patterns[walk.pattern];
-    const std::uint32_t hash = walk.spelling[index];
+    const std::uint32_t hash = spellingAt(walk.spelling, index);
     std::vector<std::uint32_t> same, others;
     const bool exactKey = isExact(walk, pattern.upper.size());
     Bucket& bucket = bucketOf(walk, hash);
     if (exactKey) same.reserve(bucket.size());  // all but stale entries: grown, it could take twice that
     for (const std::uint32_t other : bucket) {
-        if (walk.spelling[other] != hash) continue;
+        if (spellingAt(walk.spelling, other) != hash) continue;
         (exactKey || readStretch(engine, stretchOf(walk, other)) == old ? same : others).push_back(other);
     }
     orderOccurrences(walk, same);
@@ -1495,7 +1541,7 @@ void writeSpelled(ExactWalk& walk, LocalCopy& copy, const Offsets& hits, std::ui
 // (found, then written or passed over).
 std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits, std::uint32_t index) {
     const std::size_t length = walk.x.size();
-    const std::uint32_t hash = walk.spelling[index];
+    const std::uint32_t hash = spellingAt(walk.spelling, index);
     const std::string old(copy.bytes, copy.offset[index], length);
     const bool exactKey = isExact(walk, length);
     Bucket& bucket = bucketOf(walk, hash);
@@ -1504,12 +1550,12 @@ std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits,
     // occurrence when they may be many (orderOccurrences): the bucket is
     // then emptied as they are taken, and refilled with those not written,
     // rather than held twice.
-    const bool many = walk.spelling.size() <= 640 * filed;
+    const bool many = spellingCount(walk.spelling) <= 640 * filed;
     std::vector<std::uint32_t> same, others;
-    if (many) walk.marks.resize(walk.spelling.size() / 64 + 1);
+    if (many) walk.marks.resize(spellingCount(walk.spelling) / 64 + 1);
     std::size_t sameCount = 0;
     for (const std::uint32_t other : bucket) {
-        if (walk.spelling[other] != hash) continue;
+        if (spellingAt(walk.spelling, other) != hash) continue;
         if (!exactKey && copy.bytes.compare(copy.offset[other], length, old) != 0) {
             others.push_back(other);
         } else if (!many) {
@@ -1666,11 +1712,11 @@ std::uint32_t replayGroups(Engine& engine, ChainGroups& groups, const LocalCopy&
 // Files every occurrence of the copy under the hash of its bytes.
 void fileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
     const auto count = static_cast<std::uint32_t>(copy.offset.size());
-    walk.spelling.resize(count);
+    resetSpellings(walk.spelling, count, hashWidth(walk, length));
     walk.isTouched.assign(count, 0);
     walk.touched.clear();
     for (std::uint32_t i = 0; i < count; ++i) {
-        walk.spelling[i] = hashOf(walk, copy.bytes.data() + copy.offset[i], length);
+        setSpelling(walk.spelling, i, hashOf(walk, copy.bytes.data() + copy.offset[i], length));
     }
     fileAll(walk);
 }
