@@ -159,7 +159,7 @@ struct ExactWalk {
     std::unordered_map<std::uint32_t, Bucket> filed;
     Spellings spelling;
     std::vector<std::uint32_t> touched;
-    std::vector<std::uint8_t> isTouched;
+    std::vector<std::uint64_t> isTouched;  // a bit per occurrence
     std::size_t filedEntries = 0;  // live and stale, to know when to file afresh
     ReachedBy reachedBy;
     std::vector<std::uint64_t> marks;  // a bit per occurrence, all clear between uses
@@ -298,6 +298,8 @@ void markRange(std::vector<std::uint64_t>& mask, std::uint64_t from, std::uint64
 }
 
 bool isMarked(const std::vector<std::uint64_t>& mask, std::uint64_t i) { return (mask[i >> 6] >> (i & 63)) & 1; }
+
+void clearMark(std::vector<std::uint64_t>& mask, std::uint64_t i) { mask[i >> 6] &= ~(std::uint64_t(1) << (i & 63)); }
 
 // Which bytes are lower-case letters, a bit each. Bytes that a re-casing
 // writes differ from what they were in nothing else, so this is all it
@@ -1195,8 +1197,8 @@ const std::string& readStretch(Engine& engine, std::uint32_t id) {
 }
 
 void touch(ExactWalk& walk, std::uint32_t index) {
-    if (walk.isTouched[index]) return;
-    walk.isTouched[index] = 1;
+    if (isMarked(walk.isTouched, index)) return;
+    markRange(walk.isTouched, index, index + 1);
     walk.touched.push_back(index);
 }
 
@@ -1374,8 +1376,8 @@ void refile(ExactWalk& walk, Engine& engine) {
     std::vector<std::uint32_t>& touched = walk.touched;
     // Those filed since they were touched are left out; the rest are read
     // in text order, neighbours together.
-    touched.erase(std::remove_if(touched.begin(), touched.end(), [&](std::uint32_t i) { return !walk.isTouched[i]; }),
-                  touched.end());
+    const auto filedSince = [&](std::uint32_t i) { return !isMarked(walk.isTouched, i); };
+    touched.erase(std::remove_if(touched.begin(), touched.end(), filedSince), touched.end());
     if (!std::is_sorted(touched.begin(), touched.end())) std::sort(touched.begin(), touched.end());
     touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
     const Offsets& hits = engine.patterns[walk.pattern].hits;
@@ -1385,7 +1387,7 @@ void refile(ExactWalk& walk, Engine& engine) {
         next = readRun(engine, hits, length, touched, r, from);
         for (std::size_t k = r; k < next; ++k) {
             const std::uint32_t index = touched[k];
-            walk.isTouched[index] = 0;
+            clearMark(walk.isTouched, index);
             fileUnder(walk, index, hashOf(walk, engine.current.data() + (hits[index] - from), length));
         }
     }
@@ -1403,7 +1405,7 @@ void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::uint
     const std::uint64_t length = engine.patterns[pattern].upper.size();
     const AllOccurrences all{hits.size()};
     resetSpellings(walk.spelling, all.size(), hashWidth(walk, length));
-    walk.isTouched.assign(all.size(), 0);
+    walk.isTouched.assign(all.size() / 64 + 1, 0);
     for (std::size_t r = 0, next = 0; r < all.size(); r = next) {
         std::uint64_t from = 0;
         next = readRun(engine, hits, length, all, r, from);
@@ -1439,7 +1441,7 @@ void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, const
     for (const std::uint32_t other : same) {
         if (pattern.hits[other] < free) continue;
         putStretch(engine, stretchOf(walk, other), walk.x, true);
-        walk.isTouched[other] = 0;
+        clearMark(walk.isTouched, other);
         fileUnder(walk, other, walk.xHash);
         if (written != nullptr) written->push_back(other);
         free = pattern.hits[other] + pattern.upper.size();
@@ -1499,8 +1501,8 @@ LocalCopy copyOccurrences(Engine& engine, const Pattern& pattern) {
 
 void refileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
     for (const std::uint32_t index : walk.touched) {
-        if (!walk.isTouched[index]) continue;
-        walk.isTouched[index] = 0;
+        if (!isMarked(walk.isTouched, index)) continue;
+        clearMark(walk.isTouched, index);
         fileUnder(walk, index, hashOf(walk, copy.bytes.data() + copy.offset[index], length));
     }
     walk.touched.clear();
@@ -1519,7 +1521,7 @@ void writeSpelled(ExactWalk& walk, LocalCopy& copy, const Offsets& hits, std::ui
         const bool written = hits[other] >= free;
         if (written) {
             std::memcpy(copy.bytes.data() + copy.offset[other], walk.x.data(), length);
-            walk.isTouched[other] = 0;
+            clearMark(walk.isTouched, other);
             // The neighbours sharing its bytes; none of them is written here.
             for (std::uint32_t k = other; k > 0 && hits[k - 1] + length > hits[other]; --k) touch(walk, k - 1);
             for (std::uint32_t k = other + 1; k < hits.size() && hits[k] < hits[other] + length; ++k) touch(walk, k);
@@ -1713,7 +1715,7 @@ std::uint32_t replayGroups(Engine& engine, ChainGroups& groups, const LocalCopy&
 void fileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
     const auto count = static_cast<std::uint32_t>(copy.offset.size());
     resetSpellings(walk.spelling, count, hashWidth(walk, length));
-    walk.isTouched.assign(count, 0);
+    walk.isTouched.assign(count / 64 + 1, 0);
     walk.touched.clear();
     for (std::uint32_t i = 0; i < count; ++i) {
         setSpelling(walk.spelling, i, hashOf(walk, copy.bytes.data() + copy.offset[i], length));
