@@ -1270,6 +1270,14 @@ void setTarget(ExactWalk& walk, const Engine& engine, std::string_view x) {
 
 bool isFiledUnder(const ExactWalk& walk, std::uint32_t hash) { return !walk.xUnfiled || hash != walk.xHash; }
 
+// Lets go of the lists of occurrences by hash, room and all; fileAll makes
+// them again.
+void dropFiling(ExactWalk& walk) {
+    for (auto& entry : walk.recent) entry = {0, nullptr};
+    decltype(walk.filed)().swap(walk.filed);
+    walk.filedEntries = 0;
+}
+
 // Files every occurrence afresh under the hash of its spelling.
 void fileAll(ExactWalk& walk) {
     for (auto& entry : walk.recent) entry = {0, nullptr};
@@ -1749,16 +1757,26 @@ void rewriteExactly(Engine& engine, std::uint32_t id, std::string_view x) {
         if (copy.bytes.compare(copy.offset[i], length, x) == 0) continue;
         if (looked >= check) {
             check = check > (~std::uint64_t(0) - count) / 2 ? ~std::uint64_t(0) : 2 * check + count;
-            // Nothing is touched now, but the room a large replace took for
-            // that is still held: not while the chains are grouped.
+            // Nothing is touched now, and every occurrence is filed under its
+            // spelling: the lists of both, as large as there are occurrences,
+            // are let go while the chains are grouped, and made again after.
             std::vector<std::uint32_t>().swap(walk.touched);
-            ChainGroups groups = groupChains(copy, pattern.hits, length);
-            engine.work += groups.allBytes;
-            const bool pays = groupsPay(groups, lately, replaces);
+            dropFiling(walk);
+            bool grouped = false;
+            std::uint32_t stop = i;
+            {
+                ChainGroups groups = groupChains(copy, pattern.hits, length);
+                engine.work += groups.allBytes;
+                grouped = every == 0 || groupsPay(groups, lately, replaces);
+                if (grouped) {
+                    stop = replayGroups(engine, groups, copy, i, x, replaced);
+                    writeGroupsBack(groups, copy);
+                }
+            }
             lately = replaces = 0;
-            if (every == 0 || pays) {
-                const std::uint32_t stop = replayGroups(engine, groups, copy, i, x, replaced);
-                writeGroupsBack(groups, copy);
+            if (!grouped) {
+                fileAll(walk);
+            } else {
                 if (stop == count) break;
                 fileCopy(walk, copy, length);
                 i = stop;  // found spelled otherwise than x there
