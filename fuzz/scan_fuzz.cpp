@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 4096) return 0;
     const vorrel::oracle::RewriteCase rewriteCase = vorrel::oracle::caseFromBytes(data, size);
     // The length also picks how readily the fast scan groups chains of
-    // overlapping occurrences and compares whole texts, how wide it keeps
+    // overlapping occurrences (or whether it ever does) and compares whole
+    // texts, how wide it keeps
     // the entries of its cover lists, when its write times widen and how
     // many it keeps together, how it splits match offsets and when it keeps
     // them in 16 bits, how many bits of hash tell spellings apart and how
@@ -32,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size % 13 < 4) limits.readPiece = size / 13 % 5;
     if (size % 17 < 5) limits.narrowSpan = static_cast<std::uint32_t>(size / 17 % 6);
     if (size % 19 < 5) limits.timeChunkBits = size / 19 % 3;
+    if (size % 23 < 4) limits.groupChainsAfter = 1, limits.groupBytesPerLook = 0;
     const std::string difference = vorrel::oracle::compareScans(rewriteCase, limits);
     if (!difference.empty()) {
         std::fprintf(stderr, "the scans differ: %s\n%s\n", difference.c_str(),

@@ -1665,9 +1665,10 @@ ChainGroups groupChains(const LocalCopy& copy, const Offsets& hits, std::size_t 
 
 // Whether going on group by group pays: whether a replace reading every
 // distinct chain once costs no more than the replaces have lately cost on
-// average (each filed occurrence looked at counting as 16 bytes read).
-bool groupsPay(const ChainGroups& groups, std::uint64_t looked, std::uint64_t replaces) {
-    return replaces == 0 || groups.liveBytes / 16 <= looked / replaces;
+// average (each filed occurrence looked at counting as bytesPerLook bytes
+// read).
+bool groupsPay(const ChainGroups& groups, std::uint64_t looked, std::uint64_t replaces, std::uint64_t bytesPerLook) {
+    return replaces == 0 || (bytesPerLook != 0 && groups.liveBytes / bytesPerLook <= looked / replaces);
 }
 
 // Replaces old by x in every group, left to right and never overlapping,
@@ -1767,7 +1768,7 @@ void rewriteExactly(Engine& engine, std::uint32_t id, std::string_view x) {
             {
                 ChainGroups groups = groupChains(copy, pattern.hits, length);
                 engine.work += groups.allBytes;
-                grouped = every == 0 || groupsPay(groups, lately, replaces);
+                grouped = every == 0 || groupsPay(groups, lately, replaces, engine.limits.groupBytesPerLook);
                 if (grouped) {
                     stop = replayGroups(engine, groups, copy, i, x, replaced);
                     writeGroupsBack(groups, copy);

@@ -27,6 +27,10 @@ struct ScanLimits {
     /// and if so goes on that way (checked again after twice as many, and so
     /// on); 0 goes on that way from the first replace, whatever it costs.
     std::uint64_t groupChainsAfter = 8;
+    /// Bytes of the chains that replacing in them may read, at that check,
+    /// for each occurrence an average replace has looked at; 0 never lets
+    /// it go on that way, unless groupChainsAfter is 0.
+    std::uint64_t groupBytesPerLook = 16;
     /// Times the work of replacing occurrence by occurrence, and of four
     /// passes over the chains, that replaying group by group may cost before
     /// it goes back to occurrences; 0 goes back after one replace.

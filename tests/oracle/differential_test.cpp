@@ -20,6 +20,7 @@ std::string disagreement(const RewriteCase& rewriteCase, const ScanLimits& limit
     if (difference.empty()) return "";
     return difference + "\nlimits: compare payback " + std::to_string(limits.comparePayback) + ", grouped after " +
            std::to_string(limits.groupChainsAfter) + ", group payback " + std::to_string(limits.groupPayback) +
+           ", group bytes per look " + std::to_string(limits.groupBytesPerLook) +
            ", cover entry bits " + std::to_string(limits.coverEntryBits) + ", narrow times " +
            std::to_string(limits.narrowTimes) + ", offset low bits " + std::to_string(limits.offsetLowBits) +
            ", spelling hash bits " + std::to_string(limits.spellingHashBits) + ", read piece " +
@@ -77,7 +78,8 @@ TEST(Differential, SkippedDeclarationsAgreeWithTheStraightforwardScan) {
 // A pattern that overlaps itself is replayed, after a while, chain group by
 // chain group when its chains of overlapping occurrences have come to be
 // spelled alike, and occurrence by occurrence again when that stops paying;
-// here also from the first replace, alike or not, and back after one.
+// here also from the first replace, alike or not, and back after one, or
+// never.
 TEST(Differential, GroupedChainsAgreeWithTheStraightforwardScan) {
     std::mt19937_64 random(7);
     const std::uint64_t afters[] = {0, 0, 1, 8};
@@ -87,6 +89,7 @@ TEST(Differential, GroupedChainsAgreeWithTheStraightforwardScan) {
         ScanLimits limits;
         limits.groupChainsAfter = afters[random() % std::size(afters)];
         limits.groupPayback = paybacks[random() % std::size(paybacks)];
+        if (random() % 4 == 0) limits.groupBytesPerLook = 0;  // checks that never pay
         if (random() % 4 == 0) limits.narrowTimes = random() % 24;
         if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
         if (random() % 4 == 0) limits.readPiece = random() % 8;
