@@ -13,12 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const vorrel::oracle::RewriteCase rewriteCase = vorrel::oracle::caseFromBytes(data, size);
     // The length also picks how readily the fast scan groups chains of
     // overlapping occurrences (or whether it ever does) and compares whole
-    // texts, how wide it keeps
-    // the entries of its cover lists, when its write times widen and how
-    // many it keeps together, how it splits match offsets and when it keeps
-    // them in 16 bits, how many bits of hash tell spellings apart and how
-    // many bytes of a chain it reads at once, so that every way it has of
-    // replaying is reached.
+    // texts, how wide it keeps the entries of its cover lists, when its
+    // write times widen and how many it keeps together, how it splits match
+    // offsets and when it keeps them in 16 bits, how many bits of hash tell
+    // spellings apart and how many bytes of a chain it reads at once, so
+    // that every way it has of replaying is reached.
     vorrel::ScanLimits limits;
     switch (size % 4) {
     case 1: limits.groupChainsAfter = 0, limits.groupPayback = 0; break;
