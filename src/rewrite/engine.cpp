@@ -522,6 +522,7 @@ void collectNames(Engine& engine, NameTable& names, std::vector<std::vector<std:
         line.nameStart = emptyOffsets(engine.limits.offsetLowBits, engine.patterns[line.pattern].hits.size(),
                                       engine.limits.narrowSpan);
         const Offsets& hits = engine.patterns[line.pattern].hits;
+        line.declaration.reserve(hits.size());  // kept all through the replay: without growth room
         for (std::size_t i = 0; i < hits.size(); ++i) {
             if (i + prefetchAhead < hits.size()) {
                 const std::uint64_t ahead = hits[i + prefetchAhead];
