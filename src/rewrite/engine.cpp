@@ -159,6 +159,7 @@ struct ExactWalk {
     std::unordered_map<std::uint32_t, Bucket> filed;
     Spellings spelling;
     std::vector<std::uint32_t> touched;
+    bool touchedSpilled = false;  // touched stopped listing them, past a word's worth of isTouched each
     std::vector<std::uint64_t> isTouched;  // a bit per occurrence
     std::size_t filedEntries = 0;  // live and stale, to know when to file afresh
     ReachedBy reachedBy;
@@ -300,6 +301,11 @@ void markRange(std::vector<std::uint64_t>& mask, std::uint64_t from, std::uint64
 bool isMarked(const std::vector<std::uint64_t>& mask, std::uint64_t i) { return (mask[i >> 6] >> (i & 63)) & 1; }
 
 void clearMark(std::vector<std::uint64_t>& mask, std::uint64_t i) { mask[i >> 6] &= ~(std::uint64_t(1) << (i & 63)); }
+
+// The number of the lowest bit set in bits, word w of a mask.
+std::uint32_t lowestMarked(std::size_t w, std::uint64_t bits) {
+    return static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits)));
+}
 
 // Which bytes are lower-case letters, a bit each. Bytes that a re-casing
 // writes differ from what they were in nothing else, so this is all it
@@ -1197,10 +1203,28 @@ const std::string& readStretch(Engine& engine, std::uint32_t id) {
     return readObserved(engine, stretch.start, stretch.end);
 }
 
+// Notes that occurrence index was written over and must be filed again.
+// The list of such occurrences is kept while it is shorter than their bits:
+// a replace can touch most occurrences.
 void touch(ExactWalk& walk, std::uint32_t index) {
     if (isMarked(walk.isTouched, index)) return;
     markRange(walk.isTouched, index, index + 1);
-    walk.touched.push_back(index);
+    if (walk.touchedSpilled) return;
+    if (walk.touched.size() < walk.isTouched.size()) {
+        walk.touched.push_back(index);
+        return;
+    }
+    walk.touchedSpilled = true;
+    std::vector<std::uint32_t>().swap(walk.touched);
+}
+
+// Lists the touched occurrences again, in order, once their list has spilled.
+void listTouched(ExactWalk& walk) {
+    if (!walk.touchedSpilled) return;
+    walk.touchedSpilled = false;
+    for (std::size_t w = 0; w < walk.isTouched.size(); ++w) {
+        for (std::uint64_t bits = walk.isTouched[w]; bits != 0; bits &= bits - 1) walk.touched.push_back(lowestMarked(w, bits));
+    }
 }
 
 // Tells every exact walk under way that the bytes from..to were written.
@@ -1325,7 +1349,7 @@ void orderOccurrences(ExactWalk& walk, std::vector<std::uint32_t>& list) {
     list.clear();
     for (std::size_t w = 0; w < walk.marks.size(); ++w) {
         for (std::uint64_t bits = walk.marks[w]; bits != 0; bits &= bits - 1) {
-            list.push_back(static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))));
+            list.push_back(lowestMarked(w, bits));
         }
         walk.marks[w] = 0;
     }
@@ -1382,6 +1406,7 @@ std::size_t readRun(Engine& engine, const Offsets& hits, std::uint64_t length, c
 }
 
 void refile(ExactWalk& walk, Engine& engine) {
+    listTouched(walk);
     std::vector<std::uint32_t>& touched = walk.touched;
     // Those filed since they were touched are left out; the rest are read
     // in text order, neighbours together.
@@ -1415,6 +1440,8 @@ void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::uint
     const AllOccurrences all{hits.size()};
     resetSpellings(walk.spelling, all.size(), hashWidth(walk, length));
     walk.isTouched.assign(all.size() / 64 + 1, 0);
+    walk.touched.clear();
+    walk.touchedSpilled = false;
     for (std::size_t r = 0, next = 0; r < all.size(); r = next) {
         std::uint64_t from = 0;
         next = readRun(engine, hits, length, all, r, from);
@@ -1509,6 +1536,17 @@ LocalCopy copyOccurrences(Engine& engine, const Pattern& pattern) {
 }
 
 void refileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
+    if (walk.touchedSpilled) {
+        // Straight from the bits, so that they are not listed whole.
+        for (std::size_t w = 0; w < walk.isTouched.size(); ++w) {
+            for (std::uint64_t bits = walk.isTouched[w]; bits != 0; bits &= bits - 1) {
+                const std::uint32_t index = lowestMarked(w, bits);
+                fileUnder(walk, index, hashOf(walk, copy.bytes.data() + copy.offset[index], length));
+            }
+            walk.isTouched[w] = 0;
+        }
+        walk.touchedSpilled = false;
+    }
     for (const std::uint32_t index : walk.touched) {
         if (!isMarked(walk.isTouched, index)) continue;
         clearMark(walk.isTouched, index);
@@ -1583,7 +1621,7 @@ std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits,
         walk.filedEntries -= filed;
         for (std::size_t w = 0; w < walk.marks.size(); ++w) {
             for (std::uint64_t bits = walk.marks[w]; bits != 0; bits &= bits - 1) {
-                same.push_back(static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))));
+                same.push_back(lowestMarked(w, bits));
             }
             walk.marks[w] = 0;
             writeSpelled(walk, copy, hits, hash, bucket, same, free);
@@ -1727,6 +1765,7 @@ void fileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
     resetSpellings(walk.spelling, count, hashWidth(walk, length));
     walk.isTouched.assign(count / 64 + 1, 0);
     walk.touched.clear();
+    walk.touchedSpilled = false;
     for (std::uint32_t i = 0; i < count; ++i) {
         setSpelling(walk.spelling, i, hashOf(walk, copy.bytes.data() + copy.offset[i], length));
     }
