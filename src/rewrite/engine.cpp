@@ -101,12 +101,6 @@ struct Declaration {
 // Which occurrences each pattern's occurrences cover, by pattern.
 using ReachedBy = std::unordered_map<std::uint32_t, Ascending>;
 
-// One replay that goes spelling by spelling, with the pattern's occurrences
-// filed by the hash of their current bytes. Filing is lazy: an occurrence
-// whose bytes change is filed again under its new hash, and entries left
-// behind are recognised by their stale hash. Occurrences spelled x are
-// never looked for, so they go unfiled when x is short enough that its
-// hash tells exactly whether an occurrence is spelled x.
 // The hash each occurrence of a walk is filed under, in as few bytes as
 // its hashes take (1, 2 or 4): those of a short pattern's spellings, told
 // exactly by a bit a byte, take one.
@@ -149,6 +143,12 @@ void resetSpellings(Spellings& spellings, std::size_t count, unsigned bits) {
 // growing array would, while moving, need its room two and three times.
 using Bucket = std::deque<std::uint32_t>;
 
+// One replay that goes spelling by spelling, with the pattern's occurrences
+// filed by the hash of their current bytes. Filing is lazy: an occurrence
+// whose bytes change is filed again under its new hash, and entries left
+// behind are recognised by their stale hash. Occurrences spelled x are
+// never looked for, so they go unfiled when x is short enough that its
+// hash tells exactly whether an occurrence is spelled x.
 struct ExactWalk {
     std::uint32_t pattern = none;
     std::uint32_t firstStretch = 0;
@@ -1223,7 +1223,9 @@ void listTouched(ExactWalk& walk) {
     if (!walk.touchedSpilled) return;
     walk.touchedSpilled = false;
     for (std::size_t w = 0; w < walk.isTouched.size(); ++w) {
-        for (std::uint64_t bits = walk.isTouched[w]; bits != 0; bits &= bits - 1) walk.touched.push_back(lowestMarked(w, bits));
+        for (std::uint64_t bits = walk.isTouched[w]; bits != 0; bits &= bits - 1) {
+            walk.touched.push_back(lowestMarked(w, bits));
+        }
     }
 }
 
@@ -1371,8 +1373,8 @@ void fileUnder(ExactWalk& walk, std::uint32_t index, std::uint32_t hash) {
 // this one) or, for x whose hash tells it exactly, not at all.
 void keepUnwritten(ExactWalk& walk, std::uint32_t hash, Bucket& bucket, std::vector<std::uint32_t>& same,
                    const std::vector<std::uint32_t>& others) {
-    same.erase(std::remove_if(same.begin(), same.end(), [&](std::uint32_t i) { return spellingAt(walk.spelling, i) != hash; }),
-               same.end());
+    const auto refiled = [&](std::uint32_t i) { return spellingAt(walk.spelling, i) != hash; };
+    same.erase(std::remove_if(same.begin(), same.end(), refiled), same.end());
     walk.filedEntries = walk.filedEntries - bucket.size() + same.size() + others.size();
     bucket.assign(same.begin(), same.end());
     bucket.insert(bucket.end(), others.begin(), others.end());
