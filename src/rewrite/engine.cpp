@@ -302,9 +302,11 @@ bool isMarked(const std::vector<std::uint64_t>& mask, std::uint64_t i) { return 
 
 void clearMark(std::vector<std::uint64_t>& mask, std::uint64_t i) { mask[i >> 6] &= ~(std::uint64_t(1) << (i & 63)); }
 
-// The number of the lowest bit set in bits, word w of a mask.
-std::uint32_t lowestMarked(std::size_t w, std::uint64_t bits) {
-    return static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits)));
+// Appends the numbers of the bits set in word w of a mask, lowest first.
+void appendMarked(const std::vector<std::uint64_t>& mask, std::size_t w, std::vector<std::uint32_t>& out) {
+    for (std::uint64_t bits = mask[w]; bits != 0; bits &= bits - 1) {
+        out.push_back(static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))));
+    }
 }
 
 // Which bytes are lower-case letters, a bit each. Bytes that a re-casing
@@ -1222,11 +1224,7 @@ void touch(ExactWalk& walk, std::uint32_t index) {
 void listTouched(ExactWalk& walk) {
     if (!walk.touchedSpilled) return;
     walk.touchedSpilled = false;
-    for (std::size_t w = 0; w < walk.isTouched.size(); ++w) {
-        for (std::uint64_t bits = walk.isTouched[w]; bits != 0; bits &= bits - 1) {
-            walk.touched.push_back(lowestMarked(w, bits));
-        }
-    }
+    for (std::size_t w = 0; w < walk.isTouched.size(); ++w) appendMarked(walk.isTouched, w, walk.touched);
 }
 
 // Tells every exact walk under way that the bytes from..to were written.
@@ -1298,7 +1296,7 @@ void setTarget(ExactWalk& walk, const Engine& engine, std::string_view x) {
 bool isFiledUnder(const ExactWalk& walk, std::uint32_t hash) { return !walk.xUnfiled || hash != walk.xHash; }
 
 // Lets go of the lists of occurrences by hash, room and all; fileAll makes
-// them again.
+// them again, from the spellings.
 void dropFiling(ExactWalk& walk) {
     for (auto& entry : walk.recent) entry = {0, nullptr};
     decltype(walk.filed)().swap(walk.filed);
@@ -1307,9 +1305,7 @@ void dropFiling(ExactWalk& walk) {
 
 // Files every occurrence afresh under the hash of its spelling.
 void fileAll(ExactWalk& walk) {
-    for (auto& entry : walk.recent) entry = {0, nullptr};
-    walk.filed.clear();
-    walk.filedEntries = 0;
+    dropFiling(walk);
     for (std::uint32_t i = 0; i < spellingCount(walk.spelling); ++i) {
         const std::uint32_t hash = spellingAt(walk.spelling, i);
         if (!isFiledUnder(walk, hash)) continue;
@@ -1350,9 +1346,7 @@ void orderOccurrences(ExactWalk& walk, std::vector<std::uint32_t>& list) {
     for (const std::uint32_t i : list) walk.marks[i >> 6] |= std::uint64_t(1) << (i & 63);
     list.clear();
     for (std::size_t w = 0; w < walk.marks.size(); ++w) {
-        for (std::uint64_t bits = walk.marks[w]; bits != 0; bits &= bits - 1) {
-            list.push_back(lowestMarked(w, bits));
-        }
+        appendMarked(walk.marks, w, list);
         walk.marks[w] = 0;
     }
 }
@@ -1539,13 +1533,14 @@ LocalCopy copyOccurrences(Engine& engine, const Pattern& pattern) {
 
 void refileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
     if (walk.touchedSpilled) {
-        // Straight from the bits, so that they are not listed whole.
+        // A word of the bits at a time, so that they are not listed whole.
         for (std::size_t w = 0; w < walk.isTouched.size(); ++w) {
-            for (std::uint64_t bits = walk.isTouched[w]; bits != 0; bits &= bits - 1) {
-                const std::uint32_t index = lowestMarked(w, bits);
+            appendMarked(walk.isTouched, w, walk.touched);
+            walk.isTouched[w] = 0;
+            for (const std::uint32_t index : walk.touched) {
                 fileUnder(walk, index, hashOf(walk, copy.bytes.data() + copy.offset[index], length));
             }
-            walk.isTouched[w] = 0;
+            walk.touched.clear();
         }
         walk.touchedSpilled = false;
     }
@@ -1622,9 +1617,7 @@ std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits,
         bucket.clear();
         walk.filedEntries -= filed;
         for (std::size_t w = 0; w < walk.marks.size(); ++w) {
-            for (std::uint64_t bits = walk.marks[w]; bits != 0; bits &= bits - 1) {
-                same.push_back(lowestMarked(w, bits));
-            }
+            appendMarked(walk.marks, w, same);
             walk.marks[w] = 0;
             writeSpelled(walk, copy, hits, hash, bucket, same, free);
         }
