@@ -33,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size % 17 < 5) limits.narrowSpan = static_cast<std::uint32_t>(size / 17 % 6);
     if (size % 19 < 5) limits.timeChunkBits = size / 19 % 3;
     if (size % 23 < 4) limits.groupChainsAfter = 1, limits.groupBytesPerLook = 0;
+    if (size % 29 < 8) limits.observedHitShare = size % 2 == 0 ? 0 : std::uint64_t(1) << 20;
     const std::string difference = vorrel::oracle::compareScans(rewriteCase, limits);
     if (!difference.empty()) {
         std::fprintf(stderr, "the scans differ: %s\n%s\n", difference.c_str(),

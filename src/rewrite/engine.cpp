@@ -30,11 +30,14 @@
 // keeps the time of that write; a read puts together the bytes from those
 // writes and from the deferred rewrites of the occurrences that cover the
 // stretch (listed up front, by the 16 bytes they reach), the latest writer
-// winning. Patterns that overlap themselves, and object declarations that
-// the members' rewrites can reach, are replayed one spelling at a time over
-// a table of their occurrences by spelling, as a text-wide replace would; a
-// pattern's chains of overlapping occurrences, once many are spelled alike,
-// over one copy of each distinct chain.
+// winning. The final pass settles observed bytes by such a read, so a
+// deferred pattern needs to keep only its occurrences elsewhere once nothing
+// compares them with the source as loaded. Patterns that overlap themselves,
+// and object declarations that the members' rewrites can reach, are
+// replayed one spelling at a time over a table of their occurrences by
+// spelling, as a text-wide replace would; a pattern's chains of overlapping
+// occurrences, once many are spelled alike, over one copy of each distinct
+// chain.
 
 namespace vorrel {
 
@@ -54,8 +57,11 @@ Offsets packOffsets(const Occurrences& sorted, const ScanLimits& limits) {
 
 struct Pattern {
     std::string upper;
-    Offsets hits;
+    Offsets hits;                          // once the source has changed, maybe only those outside observed bytes
+    std::size_t count = 0;                 // occurrences, which hits may no longer all hold
+    std::size_t hitsObserved = 0;          // occurrences wholly in observed bytes
     bool hitsKnown = false;
+    bool keepsHits = false;                // stretches lie over its occurrences
     bool hasLetters = false;
     bool overlapping = false;              // two occurrences share bytes
     std::uint64_t lastTime = 0;            // deferred rewrite: when (0 for never) and to what
@@ -257,6 +263,7 @@ struct Engine {
     std::uint64_t work = 0;                // bytes and stretches read so far, a measure of replay cost
     std::uint64_t deferredVolume = 0;      // bytes the deferred rewrites cover, a measure of settling cost
     std::vector<ExactWalk*> active;
+    bool observedHitsDropped = false;
     std::uint32_t lastModule = none;
     std::string current;                   // scratch for reads
     std::vector<std::uint64_t> currentTime;
@@ -345,6 +352,29 @@ bool anyMarked(const std::vector<std::uint64_t>& mask, std::uint64_t from, std::
         from += span;
     }
     return false;
+}
+
+// Whether every bit from from to to is set.
+bool allMarked(const std::vector<std::uint64_t>& mask, std::uint64_t from, std::uint64_t to) {
+    while (from < to) {
+        const std::uint64_t word = ~mask[from >> 6] >> (from & 63);
+        const std::uint64_t span = std::min<std::uint64_t>(64 - (from & 63), to - from);
+        const std::uint64_t bits = span == 64 ? word : word & ((std::uint64_t(1) << span) - 1);
+        if (bits != 0) return false;
+        from += span;
+    }
+    return true;
+}
+
+// The first bit at or after from that is set, or with set false clear;
+// size when there is none before it.
+std::uint64_t nextMarked(const std::vector<std::uint64_t>& mask, std::uint64_t from, std::uint64_t size, bool set) {
+    while (from < size) {
+        const std::uint64_t word = (set ? mask[from >> 6] : ~mask[from >> 6]) >> (from & 63);
+        if (word != 0) return std::min(size, from + bitCount((word & (~word + 1)) - 1));
+        from = (from | 63) + 1;
+    }
+    return size;
 }
 
 // A pattern's occurrences, and an object line's declarations, lie far apart
@@ -787,6 +817,7 @@ void coverPairs(Engine& engine, std::vector<std::uint32_t>& next, std::uint64_t&
             }
             const std::uint64_t from = pattern.hits[index], to = from + length;
             if (!touchesObserved(engine, from, to)) continue;
+            if (!fill && allMarked(engine.observedMask, from, to)) ++engine.patterns[id].hitsObserved;
             for (std::uint64_t q = from >> coverListBits; q <= (to - 1) >> coverListBits; ++q) {
                 const std::uint64_t list = coverListOf(engine, q);
                 if (list == noList) continue;
@@ -864,6 +895,7 @@ void markObservedBytes(Engine& engine) {
     std::uint64_t count = 0;
     for (Pattern& pattern : engine.patterns) {
         pattern.hasLetters = holdsLetter(pattern.upper);
+        pattern.count = pattern.hits.size();
         const std::uint64_t length = pattern.upper.size();
         for (std::size_t i = 1; i < pattern.hits.size() && !pattern.overlapping; ++i) {
             pattern.overlapping = pattern.hits[i] - pattern.hits[i - 1] < length;
@@ -871,7 +903,9 @@ void markObservedBytes(Engine& engine) {
         if (pattern.overlapping && pattern.hasLetters) count += pattern.hits.size();
     }
     for (const Line& line : engine.lines) {
-        if (line.object) count += engine.patterns[line.pattern].hits.size() + line.nameStart.size();
+        if (!line.object) continue;
+        count += engine.patterns[line.pattern].hits.size() + line.nameStart.size();
+        engine.patterns[line.pattern].keepsHits = true;
     }
     fitsIndex(count);
     for (Pattern& pattern : engine.patterns) {
@@ -1767,12 +1801,41 @@ void fileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
     fileAll(walk);
 }
 
+// Once the source has changed, a deferred pattern's occurrences are no
+// longer compared with the source as loaded, and those lying wholly in
+// observed bytes are settled through the cover lists, which list them too:
+// a pattern with many of them keeps only the others. That pays only when
+// such occurrences are common in the text.
+void dropObservedHits(Engine& engine) {
+    if (!engine.tool->sourceChanged || engine.observedHitsDropped) return;
+    engine.observedHitsDropped = true;
+    const std::uint64_t share = engine.limits.observedHitShare;
+    auto drops = [share](const Pattern& pattern) {
+        return share != 0 && !pattern.overlapping && !pattern.keepsHits && pattern.hitsObserved != 0 &&
+               pattern.hitsObserved * share >= pattern.count;
+    };
+    std::uint64_t dropped = 0;
+    for (const Pattern& pattern : engine.patterns) dropped += drops(pattern) ? pattern.hitsObserved : 0;
+    if (dropped * 64 < engine.text->size()) return;
+    for (Pattern& pattern : engine.patterns) {
+        if (!drops(pattern)) continue;
+        const std::uint64_t length = pattern.upper.size();
+        Offsets kept = emptyOffsets(engine.limits.offsetLowBits, pattern.count - pattern.hitsObserved,
+                                    engine.limits.narrowSpan);
+        for (const std::uint64_t at : pattern.hits) {
+            if (!allMarked(engine.observedMask, at, at + length)) appendOffset(kept, at);
+        }
+        pattern.hits = std::move(kept);
+    }
+}
+
 // Replays the pattern spelling by spelling, unless its last such replay, to
 // the same spelling, changed nothing and nothing has changed its
 // occurrences since: it would change nothing again.
 void rewriteExactly(Engine& engine, std::uint32_t id, std::string_view x) {
     Pattern& pattern = engine.patterns[id];
     if (pattern.walkedClean && pattern.walkedX == x) return;
+    dropObservedHits(engine);
     const std::size_t length = x.size();
     const auto count = static_cast<std::uint32_t>(pattern.hits.size());
     LocalCopy copy = copyOccurrences(engine, pattern);
@@ -1853,7 +1916,8 @@ void rewriteDeferred(Engine& engine, std::uint32_t id, std::string_view x, bool 
         if (pattern.checkedDiffers) engine.tool->sourceChanged = true;
     }
     noteWriter(engine, id, x);
-    if (pattern.lastTime == 0) engine.deferredVolume += pattern.hits.size() * pattern.upper.size();
+    if (!engine.observedHitsDropped) dropObservedHits(engine);
+    if (pattern.lastTime == 0) engine.deferredVolume += pattern.count * pattern.upper.size();
     pattern.lastTime = tick(engine);
     if (copy) {
         pattern.ownX.assign(x.data(), x.size());
@@ -1876,7 +1940,7 @@ void rewriteDeferred(Engine& engine, std::uint32_t id, std::string_view x, bool 
 // outlive the replay unless copy is set.
 void rewritePattern(Engine& engine, std::uint32_t id, std::string_view x, bool copy = false) {
     const Pattern& pattern = engine.patterns[id];
-    if (pattern.hits.empty() || !pattern.hasLetters) return;
+    if (pattern.count == 0 || !pattern.hasLetters) return;
     if (pattern.overlapping) {
         rewriteExactly(engine, id, x);
     } else {
@@ -1991,10 +2055,33 @@ bool visitedOneByOne(const Engine& engine, const Line& line,
     return true;
 }
 
-// Applies every deferred rewrite's last spelling to text, oldest first; an observed
-// byte takes it only when it is later than the byte's last immediate write.
-void applyDeferred(const Engine& engine, char* text) {
-    std::vector<std::uint64_t> times;
+// Puts the observed bytes into text as a read finds them: each with the
+// latest of its last immediate write and the deferred rewrites over it.
+void settleObserved(Engine& engine, char* text) {
+    const std::uint64_t work = engine.work;  // settling is not replay work
+    const std::uint64_t size = engine.text->size();
+    const std::uint64_t piece = std::max<std::uint64_t>(1, engine.limits.readPiece);
+    for (std::uint64_t from = 0; from < size;) {
+        // Whole 4 KiB blocks without observed bytes are passed over at once.
+        if (engine.blockMask[from >> 12] >> ((from >> 6) & 63) == 0) {
+            from = (from | 4095) + 1;
+            continue;
+        }
+        from = nextMarked(engine.observedMask, from, std::min(size, (from | 4095) + 1), true);
+        if (from == size || !isMarked(engine.observedMask, from)) continue;
+        const std::uint64_t to = nextMarked(engine.observedMask, from, size, false);
+        for (std::uint64_t at = from; at < to; at += piece) {
+            const std::string& bytes = readObserved(engine, at, std::min(to, at + piece));
+            std::memcpy(text + at, bytes.data(), bytes.size());
+        }
+        from = to;
+    }
+    engine.work = work;
+}
+
+// Applies every deferred rewrite's last spelling to text, oldest first,
+// outside the observed bytes, then settles those.
+void applyDeferred(Engine& engine, char* text) {
     std::vector<std::uint32_t> order;
     for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
         if (engine.patterns[id].lastTime != 0) order.push_back(id);
@@ -2009,20 +2096,15 @@ void applyDeferred(const Engine& engine, char* text) {
             if (i + prefetchAhead < count) prefetchObserved(engine, pattern.hits.lowAt(i + prefetchAhead));
             const std::uint64_t at = pattern.hits[i];
             if (touchesObserved(engine, at, at + x.size())) {
-                // Observed bytes are ranked in order: their times are read at once.
-                const std::uint64_t first = rankOf(engine, at);
-                times.resize(x.size());
-                readTimes(engine, first, rankOf(engine, at + x.size()) - first, times.data());
-                for (std::size_t k = 0, j = 0; k < x.size(); ++k) {
-                    const bool observed = isMarked(engine.observedMask, at + k);
-                    if (!observed || pattern.lastTime > times[j]) text[at + k] = x[k];
-                    j += observed;
+                for (std::size_t k = 0; k < x.size(); ++k) {
+                    if (!isMarked(engine.observedMask, at + k)) text[at + k] = x[k];
                 }
             } else {
                 std::memcpy(text + at, x.data(), x.size());
             }
         }
     }
+    settleObserved(engine, text);
 }
 
 // Declarations whose whole step (the key put right, then the members)
@@ -2125,6 +2207,7 @@ std::string declaredNow(Engine& engine, const Line& line, std::uint32_t i) {
 void replayObjectLine(Engine& engine, const Line& line) {
     Pattern& key = engine.patterns[line.pattern];
     key.walkedClean = false;  // its occurrences are written below, as declarations
+    dropObservedHits(engine);
     std::string scratch;
     ReachedBy reached = declarationsReached(engine, line);
     if (visitedOneByOne(engine, line, reached)) {
@@ -2162,7 +2245,7 @@ void collectBlocks(Engine& engine) {
     std::unordered_map<std::string, bool> seen;
     bool plain = true;  // no collected block holds a lone CR or LF
     for (const Line& line : engine.lines) {
-        if (engine.patterns[line.pattern].hits.empty()) continue;
+        if (engine.patterns[line.pattern].count == 0) continue;
         ++tool.addedCount;
         const bool known = plain ? seen.count(line.block) != 0 : findLine(tool.foundBlocks, line.block) != -1;
         if (known) continue;
@@ -2205,7 +2288,7 @@ void scanText(ToolState& tool, ModuleFiles& modules, const ScanLimits& limits) {
     markObservedBytes(engine);
 
     for (const Line& line : engine.lines) {
-        if (engine.patterns[line.pattern].hits.empty()) continue;
+        if (engine.patterns[line.pattern].count == 0) continue;
         if (line.object) {
             replayObjectLine(engine, line);
         } else {

@@ -65,6 +65,11 @@ struct ScanLimits {
     /// lie less than this many bytes past their first (at most 65,536), else
     /// in 32; lower only to try the wider form with matches close together.
     std::uint32_t narrowSpan = 65536;
+    /// Once the source has changed, a key or member written everywhere at
+    /// once lets go of its matches that lie wholly in bytes the replay reads
+    /// when at least one in this many of them do (0 never): those bytes are
+    /// put right by reading them at the end.
+    std::uint64_t observedHitShare = 4;
 };
 
 /// Scans tool.sourceText against tool.catalogueList: re-cases every use of
