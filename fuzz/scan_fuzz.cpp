@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size % 19 < 5) limits.timeChunkBits = size / 19 % 3;
     if (size % 23 < 4) limits.groupChainsAfter = 1, limits.groupBytesPerLook = 0;
     if (size % 29 < 8) limits.observedHitShare = size % 2 == 0 ? 0 : std::uint64_t(1) << 20;
+    if (size % 31 < 10) limits.pairBlocks = 1 + size % 2;
     const std::string difference = vorrel::oracle::compareScans(rewriteCase, limits);
     if (!difference.empty()) {
         std::fprintf(stderr, "the scans differ: %s\n%s\n", difference.c_str(),

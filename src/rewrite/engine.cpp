@@ -963,6 +963,7 @@ void markObservedBytes(Engine& engine) {
     engine.coverWidth = entryBits <= 16 ? 1 : entryBits <= 32 ? 2 : 4;
     engine.cover.resize(total * engine.coverWidth);
     coverPairs(engine, next, maxEnd, true);
+    std::vector<std::uint32_t>().swap(next);
     sortCoverLists(engine);
 
     // Which writers reach the occurrences of patterns replayed exactly: the
@@ -1005,39 +1006,58 @@ void markObservedBytes(Engine& engine) {
     // The stretches written at once, by the 64-byte blocks they reach: two
     // that overlap are met in the block where the later one starts. Each
     // block's stretches are looked up once and paired up locally, as the
-    // stretches of one block come from runs all over memory.
+    // stretches of one block come from runs all over memory. There can be
+    // a stretch per byte: the blocks are gone through a window at a time.
     const std::size_t blocks = engine.observedMask.size();
-    std::vector<std::uint32_t> blockBegin(blocks + 1, 0), byBlock;
-    for (int fill = 0; fill < 2; ++fill) {
-        std::vector<std::uint32_t> next(blockBegin.begin(), blockBegin.end() - 1);
-        for (const StretchRun& run : engine.stretchRuns) {
+    const std::size_t window = std::max<std::size_t>(1, engine.limits.pairBlocks);
+    std::vector<std::size_t> firstOfRun(engine.stretchRuns.size(), 0);  // the first that may reach the window
+    std::vector<std::uint32_t> blockBegin, byBlock;
+    std::vector<Stretch> block;
+    for (std::size_t b0 = 0; b0 < blocks; b0 += window) {
+        const std::size_t b1 = std::min(blocks, b0 + window);
+        for (std::size_t r = 0; r < engine.stretchRuns.size(); ++r) {
+            const StretchRun& run = engine.stretchRuns[r];
             if (run.owner == none) continue;
-            for (std::size_t i = 0; i < runSize(run); ++i) {
-                const Stretch stretch = stretchInRun(run, i);
-                for (std::uint64_t b = stretch.start >> 6; stretch.end > stretch.start && b <= (stretch.end - 1) >> 6; ++b) {
-                    if (fill != 0) byBlock[next[b]++] = static_cast<std::uint32_t>(run.first + i);
-                    else ++blockBegin[b + 1];
+            const std::uint64_t from = std::uint64_t(b0) << 6;
+            firstOfRun[r] = firstAtLeast(*run.hits, from >= run.length ? from - run.length + 1 : 0, firstOfRun[r]);
+        }
+        blockBegin.assign(b1 - b0 + 1, 0);
+        for (int fill = 0; fill < 2; ++fill) {
+            std::vector<std::uint32_t> next(blockBegin.begin(), blockBegin.end() - 1);
+            for (std::size_t r = 0; r < engine.stretchRuns.size(); ++r) {
+                const StretchRun& run = engine.stretchRuns[r];
+                if (run.owner == none) continue;
+                for (std::size_t i = firstOfRun[r]; i < runSize(run); ++i) {
+                    const Stretch stretch = stretchInRun(run, i);
+                    if (stretch.start >> 6 >= b1) break;
+                    if (stretch.end <= stretch.start) continue;
+                    const std::uint64_t last = std::min<std::uint64_t>((stretch.end - 1) >> 6, b1 - 1);
+                    for (std::uint64_t b = std::max<std::uint64_t>(stretch.start >> 6, b0); b <= last; ++b) {
+                        if (fill != 0) byBlock[next[b - b0]++] = static_cast<std::uint32_t>(run.first + i);
+                        else ++blockBegin[b - b0 + 1];
+                    }
                 }
             }
+            if (fill != 0) break;
+            for (std::size_t b = 0; b < b1 - b0; ++b) blockBegin[b + 1] += blockBegin[b];
+            byBlock.resize(blockBegin[b1 - b0]);
         }
-        if (fill != 0) break;
-        for (std::size_t b = 0; b < blocks; ++b) blockBegin[b + 1] += blockBegin[b];
-        byBlock.resize(blockBegin[blocks]);
-    }
-    std::vector<Stretch> block;
-    for (std::size_t b = 0; b < blocks; ++b) {
-        if (blockBegin[b + 1] - blockBegin[b] < 2) continue;
-        block.clear();
-        for (std::uint32_t e = blockBegin[b]; e < blockBegin[b + 1]; ++e) block.push_back(stretchAt(engine, byBlock[e]));
-        std::sort(block.begin(), block.end(), [](const Stretch& x, const Stretch& y) { return x.start < y.start; });
-        for (const Stretch& stretch : block) {
-            if (!engine.patterns[stretch.owner].overlapping) continue;
-            for (const Stretch& other : block) {
-                if (other.start >= stretch.end) break;
-                if (other.owner == stretch.owner || other.end <= stretch.start) continue;
-                if ((std::max(other.start, stretch.start) >> 6) != b) continue;
-                note({other.owner,
-                      {stretch.owner, static_cast<std::int64_t>(other.start) - static_cast<std::int64_t>(stretch.start)}});
+        for (std::size_t b = b0; b < b1; ++b) {
+            if (blockBegin[b - b0 + 1] - blockBegin[b - b0] < 2) continue;
+            block.clear();
+            for (std::uint32_t e = blockBegin[b - b0]; e < blockBegin[b - b0 + 1]; ++e) {
+                block.push_back(stretchAt(engine, byBlock[e]));
+            }
+            std::sort(block.begin(), block.end(), [](const Stretch& x, const Stretch& y) { return x.start < y.start; });
+            for (const Stretch& stretch : block) {
+                if (!engine.patterns[stretch.owner].overlapping) continue;
+                for (const Stretch& other : block) {
+                    if (other.start >= stretch.end) break;
+                    if (other.owner == stretch.owner || other.end <= stretch.start) continue;
+                    if ((std::max(other.start, stretch.start) >> 6) != b) continue;
+                    note({other.owner,
+                          {stretch.owner, static_cast<std::int64_t>(other.start) - static_cast<std::int64_t>(stretch.start)}});
+                }
             }
         }
     }

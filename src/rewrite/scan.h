@@ -70,6 +70,10 @@ struct ScanLimits {
     /// when at least one in this many of them do (0 never): those bytes are
     /// put right by reading them at the end.
     std::uint64_t observedHitShare = 4;
+    /// The 64-byte blocks of text in which overlapping matches are paired
+    /// up at a time, to find which patterns' writes reach which (at least
+    /// 1); lower only to try several such windows.
+    std::size_t pairBlocks = std::size_t(1) << 14;
 };
 
 /// Scans tool.sourceText against tool.catalogueList: re-cases every use of

@@ -25,7 +25,8 @@ std::string disagreement(const RewriteCase& rewriteCase, const ScanLimits& limit
            std::to_string(limits.narrowTimes) + ", offset low bits " + std::to_string(limits.offsetLowBits) +
            ", spelling hash bits " + std::to_string(limits.spellingHashBits) + ", read piece " +
            std::to_string(limits.readPiece) + ", narrow span " + std::to_string(limits.narrowSpan) + ", time chunk bits " +
-           std::to_string(limits.timeChunkBits) + ", observed hit share " + std::to_string(limits.observedHitShare) + "\n" +
+           std::to_string(limits.timeChunkBits) + ", observed hit share " + std::to_string(limits.observedHitShare) +
+           ", pair blocks " + std::to_string(limits.pairBlocks) + "\n" +
            describeCase(rewriteCase);
 }
 
@@ -44,12 +45,14 @@ TEST(Differential, FastScanAgreesWithTheStraightforwardScan) {
     // of the first of their 64 are kept in 16 bits: here also in 32, or
     // within a few bytes. Keys and members let go of their matches in bytes
     // the replay reads when a quarter of them lie there: here also never,
-    // only when all do, or when any does.
+    // only when all do, or when any does. Overlapping matches are paired up
+    // a megabyte of text at a time: here also 64 to 192 bytes.
     const unsigned entryBits[] = {16, 16, 32, 64};
     const std::uint64_t shares[] = {4, 0, 1, std::uint64_t(1) << 20};
     for (int i = 0; i < 20000; ++i) {
         ScanLimits limits;
         limits.observedHitShare = shares[i % std::size(shares)];
+        if (i % 3 != 0) limits.pairBlocks = 1 + i / 3 % 3;
         limits.coverEntryBits = entryBits[random() % std::size(entryBits)];
         if (random() % 2 == 0) limits.narrowTimes = random() % 24;
         if (random() % 2 == 0) limits.offsetLowBits = 1 + random() % 6;
@@ -71,6 +74,7 @@ TEST(Differential, SkippedDeclarationsAgreeWithTheStraightforwardScan) {
         const RewriteCase rewriteCase = randomDeclarationRun(random);
         ScanLimits limits;
         limits.observedHitShare = i % 2 == 0 ? 4 : std::uint64_t(1) << 20;
+        if (i % 2 == 1) limits.pairBlocks = 1 + i / 2 % 2;
         limits.comparePayback = paybacks[random() % std::size(paybacks)];
         if (random() % 4 == 0) limits.narrowTimes = random() % 24;
         if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
@@ -95,6 +99,7 @@ TEST(Differential, GroupedChainsAgreeWithTheStraightforwardScan) {
         limits.groupChainsAfter = afters[random() % std::size(afters)];
         limits.groupPayback = paybacks[random() % std::size(paybacks)];
         if (random() % 4 == 0) limits.groupBytesPerLook = 0;  // checks that never pay
+        if (i % 3 == 1) limits.pairBlocks = 1;
         if (random() % 4 == 0) limits.narrowTimes = random() % 24;
         if (random() % 4 == 0) limits.spellingHashBits = 1 + random() % 3;
         if (random() % 4 == 0) limits.readPiece = random() % 8;
