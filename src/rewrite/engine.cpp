@@ -1055,8 +1055,8 @@ void markObservedBytes(Engine& engine) {
                     if (other.start >= stretch.end) break;
                     if (other.owner == stretch.owner || other.end <= stretch.start) continue;
                     if ((std::max(other.start, stretch.start) >> 6) != b) continue;
-                    note({other.owner,
-                          {stretch.owner, static_cast<std::int64_t>(other.start) - static_cast<std::int64_t>(stretch.start)}});
+                    const auto offset = static_cast<std::int64_t>(other.start) - static_cast<std::int64_t>(stretch.start);
+                    note({other.owner, {stretch.owner, offset}});
                 }
             }
         }
@@ -1826,19 +1826,22 @@ void fileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
 // observed bytes are settled through the cover lists, which list them too:
 // a pattern with many of them keeps only the others. That pays only when
 // such occurrences are common in the text.
+bool dropsObservedHits(const Pattern& pattern, std::uint64_t share) {
+    return share != 0 && !pattern.overlapping && !pattern.keepsHits && pattern.hitsObserved != 0 &&
+           pattern.hitsObserved * share >= pattern.count;
+}
+
 void dropObservedHits(Engine& engine) {
     if (!engine.tool->sourceChanged || engine.observedHitsDropped) return;
     engine.observedHitsDropped = true;
     const std::uint64_t share = engine.limits.observedHitShare;
-    auto drops = [share](const Pattern& pattern) {
-        return share != 0 && !pattern.overlapping && !pattern.keepsHits && pattern.hitsObserved != 0 &&
-               pattern.hitsObserved * share >= pattern.count;
-    };
     std::uint64_t dropped = 0;
-    for (const Pattern& pattern : engine.patterns) dropped += drops(pattern) ? pattern.hitsObserved : 0;
+    for (const Pattern& pattern : engine.patterns) {
+        if (dropsObservedHits(pattern, share)) dropped += pattern.hitsObserved;
+    }
     if (dropped * 64 < engine.text->size()) return;
     for (Pattern& pattern : engine.patterns) {
-        if (!drops(pattern)) continue;
+        if (!dropsObservedHits(pattern, share)) continue;
         const std::uint64_t length = pattern.upper.size();
         Offsets kept = emptyOffsets(engine.limits.offsetLowBits, pattern.count - pattern.hitsObserved,
                                     engine.limits.narrowSpan);
