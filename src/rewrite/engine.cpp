@@ -55,6 +55,44 @@ Offsets packOffsets(const Occurrences& sorted, const ScanLimits& limits) {
     return packed;
 }
 
+// Numbers below 2^32 in as few bytes as the largest takes (1, 2 or 4): the
+// hash each occurrence of a walk is filed under (those of a short pattern's
+// spellings, told exactly by a bit a byte, take one), and the declaration
+// of each occurrence of an object line's key (mostly a few distinct ones).
+struct Packed {
+    std::vector<std::uint8_t> bytes;
+    unsigned width = 4;
+};
+
+std::size_t packedCount(const Packed& packed) { return packed.bytes.size() / packed.width; }
+
+std::uint32_t packedAt(const Packed& packed, std::size_t i) {
+    const std::uint8_t* at = packed.bytes.data() + i * packed.width;
+    if (packed.width == 1) return *at;
+    if (packed.width == 2) return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8;
+    std::uint32_t number;
+    std::memcpy(&number, at, 4);
+    return number;
+}
+
+void setPacked(Packed& packed, std::size_t i, std::uint32_t number) {
+    std::uint8_t* at = packed.bytes.data() + i * packed.width;
+    if (packed.width == 1) {
+        *at = static_cast<std::uint8_t>(number);
+    } else if (packed.width == 2) {
+        at[0] = static_cast<std::uint8_t>(number);
+        at[1] = static_cast<std::uint8_t>(number >> 8);
+    } else {
+        std::memcpy(at, &number, 4);
+    }
+}
+
+// Room for count numbers below 2^bits, all 0.
+void resetPacked(Packed& packed, std::size_t count, unsigned bits) {
+    packed.width = bits <= 8 ? 1 : bits <= 16 ? 2 : 4;
+    packed.bytes.assign(count * packed.width, 0);
+}
+
 struct Pattern {
     std::string upper;
     Offsets hits;                          // once the source has changed, maybe only those outside observed bytes
@@ -93,7 +131,8 @@ struct Line {
     bool object = false;
     std::uint32_t module = none;             // object lines whose block passes the gate
     Offsets nameStart;                       // per occurrence: where its declared name begins
-    std::vector<std::uint32_t> declaration;  // per occurrence: index into Engine::declarations
+    std::vector<std::uint32_t> declaration;  // per occurrence: its declared name, while they are collected
+    Packed declarationOf;                    // per occurrence: index into Engine::declarations
     std::uint32_t firstKeyStretch = 0;       // object lines: stretch of occurrence i
     std::uint32_t firstNameStretch = 0;      // object lines with a module: stretch of the name before occurrence i
 };
@@ -106,43 +145,6 @@ struct Declaration {
 
 // Which occurrences each pattern's occurrences cover, by pattern.
 using ReachedBy = std::unordered_map<std::uint32_t, Ascending>;
-
-// The hash each occurrence of a walk is filed under, in as few bytes as
-// its hashes take (1, 2 or 4): those of a short pattern's spellings, told
-// exactly by a bit a byte, take one.
-struct Spellings {
-    std::vector<std::uint8_t> bytes;
-    unsigned width = 4;
-};
-
-std::size_t spellingCount(const Spellings& spellings) { return spellings.bytes.size() / spellings.width; }
-
-std::uint32_t spellingAt(const Spellings& spellings, std::size_t i) {
-    const std::uint8_t* at = spellings.bytes.data() + i * spellings.width;
-    if (spellings.width == 1) return *at;
-    if (spellings.width == 2) return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8;
-    std::uint32_t hash;
-    std::memcpy(&hash, at, 4);
-    return hash;
-}
-
-void setSpelling(Spellings& spellings, std::size_t i, std::uint32_t hash) {
-    std::uint8_t* at = spellings.bytes.data() + i * spellings.width;
-    if (spellings.width == 1) {
-        *at = static_cast<std::uint8_t>(hash);
-    } else if (spellings.width == 2) {
-        at[0] = static_cast<std::uint8_t>(hash);
-        at[1] = static_cast<std::uint8_t>(hash >> 8);
-    } else {
-        std::memcpy(at, &hash, 4);
-    }
-}
-
-// Room for count hashes below 2^bits, all 0.
-void resetSpellings(Spellings& spellings, std::size_t count, unsigned bits) {
-    spellings.width = bits <= 8 ? 1 : bits <= 16 ? 2 : 4;
-    spellings.bytes.assign(count * spellings.width, 0);
-}
 
 // The occurrences filed under one hash. A chunked list: a bucket can hold
 // most occurrences of a pattern and grows and shrinks a great deal, and a
@@ -163,7 +165,7 @@ struct ExactWalk {
     bool xUnfiled = false;  // whether occurrences hashed as x are left unfiled
     unsigned hashBits = 32;
     std::unordered_map<std::uint32_t, Bucket> filed;
-    Spellings spelling;
+    Packed spelling;
     std::vector<std::uint32_t> touched;
     bool touchedSpilled = false;  // touched stopped listing them, past a word's worth of isTouched each
     std::vector<std::uint64_t> isTouched;  // a bit per occurrence
@@ -560,7 +562,7 @@ void collectNames(Engine& engine, NameTable& names, std::vector<std::vector<std:
         line.nameStart = emptyOffsets(engine.limits.offsetLowBits, engine.patterns[line.pattern].hits.size(),
                                       engine.limits.narrowSpan);
         const Offsets& hits = engine.patterns[line.pattern].hits;
-        line.declaration.reserve(hits.size());  // kept all through the replay: without growth room
+        line.declaration.reserve(hits.size());  // without growth room: there can be one per few bytes
         for (std::size_t i = 0; i < hits.size(); ++i) {
             if (i + prefetchAhead < hits.size()) {
                 const std::uint64_t ahead = hits[i + prefetchAhead];
@@ -680,6 +682,12 @@ void findNameMemberOccurrences(Engine& engine, const NameTable& names,
     }
 }
 
+unsigned bitsFor(std::uint64_t value) {
+    unsigned bits = 0;
+    while (value >> bits != 0) ++bits;
+    return bits;
+}
+
 // Turns every declaration's name into the declaration of that name as the
 // line's module, with the pass-one patterns of the members used after it.
 void collectDeclarations(Engine& engine, const std::unordered_map<std::uint64_t, std::uint32_t>& passOneOf) {
@@ -702,6 +710,14 @@ void collectDeclarations(Engine& engine, const std::unordered_map<std::uint64_t,
             entry = found->second;
         }
     }
+    // Kept all through the replay: as narrow as the number of declarations allows.
+    const unsigned bits = bitsFor(engine.declarations.empty() ? 0 : engine.declarations.size() - 1);
+    for (Line& line : engine.lines) {
+        if (line.module == none) continue;
+        resetPacked(line.declarationOf, line.declaration.size(), bits);
+        for (std::size_t i = 0; i < line.declaration.size(); ++i) setPacked(line.declarationOf, i, line.declaration[i]);
+        std::vector<std::uint32_t>().swap(line.declaration);
+    }
 }
 
 // Entry c of the cover lists, its end counted from its list's first byte.
@@ -718,12 +734,6 @@ void putCover(Engine& engine, std::uint32_t c, std::uint32_t writer, std::uint64
     const std::uint64_t value = std::uint64_t(writer) << engine.coverEndBits | end;
     std::uint16_t* units = engine.cover.data() + std::size_t(c) * engine.coverWidth;
     for (unsigned i = 0; i < engine.coverWidth; ++i) units[i] = static_cast<std::uint16_t>(value >> (16 * i));
-}
-
-unsigned bitsFor(std::uint64_t value) {
-    unsigned bits = 0;
-    while (value >> bits != 0) ++bits;
-    return bits;
 }
 
 std::size_t runSize(const StretchRun& run) { return run.nameStarts != nullptr ? run.nameStarts->size() : run.hits->size(); }
@@ -1196,7 +1206,7 @@ void prefetchDeclaration(const Engine& engine, const Line& line, std::size_t i, 
     prefetchRead(engine, engine.patterns[line.pattern].hits[i], step);
     if (line.module == none) return;
     prefetchRead(engine, line.nameStart[i], step);
-    const Declaration& declaration = engine.declarations[line.declaration[i]];
+    const Declaration& declaration = engine.declarations[packedAt(line.declarationOf, i)];
     if (step == 0) {
         prefetch(&declaration);
     } else if (step == 1) {
@@ -1360,8 +1370,8 @@ void dropFiling(ExactWalk& walk) {
 // Files every occurrence afresh under the hash of its spelling.
 void fileAll(ExactWalk& walk) {
     dropFiling(walk);
-    for (std::uint32_t i = 0; i < spellingCount(walk.spelling); ++i) {
-        const std::uint32_t hash = spellingAt(walk.spelling, i);
+    for (std::uint32_t i = 0; i < packedCount(walk.spelling); ++i) {
+        const std::uint32_t hash = packedAt(walk.spelling, i);
         if (!isFiledUnder(walk, hash)) continue;
         walk.filed[hash].push_back(i);
         ++walk.filedEntries;
@@ -1372,7 +1382,7 @@ void fileAll(ExactWalk& walk) {
 // 1,024 more: spellings that change back and forth would otherwise pile up
 // entries without end, and they are the largest part of a long walk's room.
 void compactFiling(ExactWalk& walk) {
-    const std::size_t count = spellingCount(walk.spelling);
+    const std::size_t count = packedCount(walk.spelling);
     if (walk.filedEntries >= count + count / 4 + 1024) fileAll(walk);
 }
 
@@ -1390,7 +1400,7 @@ void orderOccurrences(ExactWalk& walk, std::vector<std::uint32_t>& list) {
         list.erase(std::unique(list.begin(), list.end()), list.end());
         return;
     }
-    const std::size_t count = spellingCount(walk.spelling);
+    const std::size_t count = packedCount(walk.spelling);
     if (count > 640 * list.size()) {
         std::sort(list.begin(), list.end());
         list.erase(std::unique(list.begin(), list.end()), list.end());
@@ -1408,8 +1418,8 @@ void orderOccurrences(ExactWalk& walk, std::vector<std::uint32_t>& list) {
 // Files occurrence index under the hash of its bytes, unless it is filed
 // there already.
 void fileUnder(ExactWalk& walk, std::uint32_t index, std::uint32_t hash) {
-    if (hash == spellingAt(walk.spelling, index)) return;
-    setSpelling(walk.spelling, index, hash);
+    if (hash == packedAt(walk.spelling, index)) return;
+    setPacked(walk.spelling, index, hash);
     if (!isFiledUnder(walk, hash)) return;
     bucketOf(walk, hash).push_back(index);
     ++walk.filedEntries;
@@ -1421,7 +1431,7 @@ void fileUnder(ExactWalk& walk, std::uint32_t index, std::uint32_t hash) {
 // this one) or, for x whose hash tells it exactly, not at all.
 void keepUnwritten(ExactWalk& walk, std::uint32_t hash, Bucket& bucket, std::vector<std::uint32_t>& same,
                    const std::vector<std::uint32_t>& others) {
-    const auto refiled = [&](std::uint32_t i) { return spellingAt(walk.spelling, i) != hash; };
+    const auto refiled = [&](std::uint32_t i) { return packedAt(walk.spelling, i) != hash; };
     same.erase(std::remove_if(same.begin(), same.end(), refiled), same.end());
     walk.filedEntries = walk.filedEntries - bucket.size() + same.size() + others.size();
     bucket.assign(same.begin(), same.end());
@@ -1488,7 +1498,7 @@ void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::uint
     const Offsets& hits = engine.patterns[pattern].hits;
     const std::uint64_t length = engine.patterns[pattern].upper.size();
     const AllOccurrences all{hits.size()};
-    resetSpellings(walk.spelling, all.size(), hashWidth(walk, length));
+    resetPacked(walk.spelling, all.size(), hashWidth(walk, length));
     walk.isTouched.assign(all.size() / 64 + 1, 0);
     walk.touched.clear();
     walk.touchedSpilled = false;
@@ -1496,7 +1506,7 @@ void beginWalk(ExactWalk& walk, Engine& engine, std::uint32_t pattern, std::uint
         std::uint64_t from = 0;
         next = readRun(engine, hits, length, all, r, from);
         for (std::size_t i = r; i < next; ++i) {
-            setSpelling(walk.spelling, i, hashOf(walk, engine.current.data() + (hits[i] - from), length));
+            setPacked(walk.spelling, i, hashOf(walk, engine.current.data() + (hits[i] - from), length));
         }
     }
     fileAll(walk);
@@ -1510,13 +1520,13 @@ void endWalk(Engine& engine) { engine.active.pop_back(); }
 void replaceSpelling(ExactWalk& walk, Engine& engine, std::uint32_t index, const std::string& old,
                      std::vector<std::uint32_t>* written) {
     const Pattern& pattern = engine.patterns[walk.pattern];
-    const std::uint32_t hash = spellingAt(walk.spelling, index);
+    const std::uint32_t hash = packedAt(walk.spelling, index);
     std::vector<std::uint32_t> same, others;
     const bool exactKey = isExact(walk, pattern.upper.size());
     Bucket& bucket = bucketOf(walk, hash);
     if (exactKey) same.reserve(bucket.size());  // all but stale entries: grown, it could take twice that
     for (const std::uint32_t other : bucket) {
-        if (spellingAt(walk.spelling, other) != hash) continue;
+        if (packedAt(walk.spelling, other) != hash) continue;
         (exactKey || readStretch(engine, stretchOf(walk, other)) == old ? same : others).push_back(other);
     }
     orderOccurrences(walk, same);
@@ -1641,7 +1651,7 @@ void writeSpelled(ExactWalk& walk, LocalCopy& copy, const Offsets& hits, std::ui
 // (found, then written or passed over).
 std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits, std::uint32_t index) {
     const std::size_t length = walk.x.size();
-    const std::uint32_t hash = spellingAt(walk.spelling, index);
+    const std::uint32_t hash = packedAt(walk.spelling, index);
     const std::string old(copy.bytes, copy.offset[index], length);
     const bool exactKey = isExact(walk, length);
     Bucket& bucket = bucketOf(walk, hash);
@@ -1650,12 +1660,12 @@ std::size_t replaceInCopy(ExactWalk& walk, LocalCopy& copy, const Offsets& hits,
     // occurrence when they may be many (orderOccurrences): the bucket is
     // then emptied as they are taken, and refilled with those not written,
     // rather than held twice.
-    const bool many = spellingCount(walk.spelling) <= 640 * filed;
+    const bool many = packedCount(walk.spelling) <= 640 * filed;
     std::vector<std::uint32_t> same, others;
-    if (many) walk.marks.resize(spellingCount(walk.spelling) / 64 + 1);
+    if (many) walk.marks.resize(packedCount(walk.spelling) / 64 + 1);
     std::size_t sameCount = 0;
     for (const std::uint32_t other : bucket) {
-        if (spellingAt(walk.spelling, other) != hash) continue;
+        if (packedAt(walk.spelling, other) != hash) continue;
         if (!exactKey && copy.bytes.compare(copy.offset[other], length, old) != 0) {
             others.push_back(other);
         } else if (!many) {
@@ -1811,12 +1821,12 @@ std::uint32_t replayGroups(Engine& engine, ChainGroups& groups, const LocalCopy&
 // Files every occurrence of the copy under the hash of its bytes.
 void fileCopy(ExactWalk& walk, const LocalCopy& copy, std::size_t length) {
     const auto count = static_cast<std::uint32_t>(copy.offset.size());
-    resetSpellings(walk.spelling, count, hashWidth(walk, length));
+    resetPacked(walk.spelling, count, hashWidth(walk, length));
     walk.isTouched.assign(count / 64 + 1, 0);
     walk.touched.clear();
     walk.touchedSpilled = false;
     for (std::uint32_t i = 0; i < count; ++i) {
-        setSpelling(walk.spelling, i, hashOf(walk, copy.bytes.data() + copy.offset[i], length));
+        setPacked(walk.spelling, i, hashOf(walk, copy.bytes.data() + copy.offset[i], length));
     }
     fileAll(walk);
 }
@@ -1978,7 +1988,7 @@ void normaliseMemberCase(Engine& engine, const Line& line, std::size_t occurrenc
                          std::string& scratch) {
     if (line.module == none) return;
     engine.lastModule = line.module;
-    const auto& passOne = engine.declarations[line.declaration[occurrence]].passOne;
+    const auto& passOne = engine.declarations[packedAt(line.declarationOf, occurrence)].passOne;
     const std::vector<Member>& members = engine.modules[line.module].members;
     auto next = passOne.begin();
     for (std::uint32_t k = 0; k < members.size(); ++k) {
@@ -2004,7 +2014,8 @@ std::vector<std::uint32_t> memberPatternsOf(const Engine& engine, const Line& li
         used.insert(used.end(), {member.space, member.equals, member.paren});
     }
     std::vector<bool> seen(engine.declarations.size(), false);
-    for (const std::uint32_t d : line.declaration) {
+    for (std::size_t i = 0; i < packedCount(line.declarationOf); ++i) {
+        const std::uint32_t d = packedAt(line.declarationOf, i);
         if (seen[d]) continue;
         seen[d] = true;
         for (const auto& entry : engine.declarations[d].passOne) used.push_back(entry.second);
