@@ -356,18 +356,6 @@ bool anyMarked(const std::vector<std::uint64_t>& mask, std::uint64_t from, std::
     return false;
 }
 
-// Whether every bit from from to to is set.
-bool allMarked(const std::vector<std::uint64_t>& mask, std::uint64_t from, std::uint64_t to) {
-    while (from < to) {
-        const std::uint64_t word = ~mask[from >> 6] >> (from & 63);
-        const std::uint64_t span = std::min<std::uint64_t>(64 - (from & 63), to - from);
-        const std::uint64_t bits = span == 64 ? word : word & ((std::uint64_t(1) << span) - 1);
-        if (bits != 0) return false;
-        from += span;
-    }
-    return true;
-}
-
 // The first bit at or after from that is set, or with set false clear;
 // size when there is none before it.
 std::uint64_t nextMarked(const std::vector<std::uint64_t>& mask, std::uint64_t from, std::uint64_t size, bool set) {
@@ -377,6 +365,11 @@ std::uint64_t nextMarked(const std::vector<std::uint64_t>& mask, std::uint64_t f
         from = (from | 63) + 1;
     }
     return size;
+}
+
+// Whether every bit from from to to is set.
+bool allMarked(const std::vector<std::uint64_t>& mask, std::uint64_t from, std::uint64_t to) {
+    return nextMarked(mask, from, to, false) == to;
 }
 
 // A pattern's occurrences, and an object line's declarations, lie far apart
