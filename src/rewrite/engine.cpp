@@ -8,6 +8,7 @@
 #include <map>
 #include <queue>
 #include <stdexcept>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -2294,6 +2295,11 @@ std::string_view declaredNameAt(std::string_view text, std::size_t offset) {
 void scanText(ToolState& tool, ModuleFiles& modules) { scanText(tool, modules, ScanLimits()); }
 
 void scanText(ToolState& tool, ModuleFiles& modules, const ScanLimits& limits) {
+    ScanFindings findings;
+    scanText(tool, modules, limits, findings);
+}
+
+void scanText(ToolState& tool, ModuleFiles& modules, const ScanLimits& limits, ScanFindings& findings) {
     Engine engine;
     engine.limits = limits;
     engine.tool = &tool;
@@ -2313,6 +2319,13 @@ void scanText(ToolState& tool, ModuleFiles& modules, const ScanLimits& limits) {
         collectDeclarations(engine, passOneOf);
     }
     markObservedBytes(engine);
+    findings.reaches.clear();
+    for (std::uint32_t writer = 0; writer < engine.reaches.size(); ++writer) {
+        for (const Reach& reach : engine.reaches[writer]) findings.reaches.push_back({writer, reach.pattern, reach.offset});
+    }
+    std::sort(findings.reaches.begin(), findings.reaches.end(), [](const ScanReach& x, const ScanReach& y) {
+        return std::tie(x.writer, x.pattern, x.offset) < std::tie(y.writer, y.pattern, y.offset);
+    });
 
     for (const Line& line : engine.lines) {
         if (engine.patterns[line.pattern].count == 0) continue;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "driver/tool_state.h"
 #include "rewrite/module_files.h"
@@ -76,6 +77,24 @@ struct ScanLimits {
     std::size_t pairBlocks = std::size_t(1) << 14;
 };
 
+/// A writer whose matches may change what a match of a pattern that
+/// overlaps itself reads: the writer's match starts offset bytes after the
+/// pattern's (patterns numbered in the order the scan first meets them).
+struct ScanReach {
+    std::uint32_t writer = 0;
+    std::uint32_t pattern = 0;
+    std::int64_t offset = 0;
+    bool operator==(const ScanReach& other) const {
+        return writer == other.writer && pattern == other.pattern && offset == other.offset;
+    }
+};
+
+/// What the scan works out before it replays, for comparing the ways it has
+/// of working it out.
+struct ScanFindings {
+    std::vector<ScanReach> reaches;  ///< sorted by writer, pattern, offset
+};
+
 /// Scans tool.sourceText against tool.catalogueList: re-cases every use of
 /// every key and, after each object declaration, the uses of that object's
 /// members; counts used catalogue lines in tool.addedCount and collects their
@@ -85,6 +104,7 @@ struct ScanLimits {
 /// overlapping matches that replaces keep spelling differently.
 void scanText(ToolState& tool, ModuleFiles& modules);
 void scanText(ToolState& tool, ModuleFiles& modules, const ScanLimits& limits);
+void scanText(ToolState& tool, ModuleFiles& modules, const ScanLimits& limits, ScanFindings& findings);
 
 /// The bytes of text right before the 0-based offset, back to the nearest
 /// blank, LF or CR: the object name of a declaration " AS TYPE" at offset.
