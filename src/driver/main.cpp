@@ -6,6 +6,7 @@
 
 int main(int argc, char** argv) {
     vorrel::installOutOfMemoryHandler();
+    vorrel::keepRunningOnRefusedWrites();
     try {
         vorrel::ToolState tool;
         tool.commandLine = vorrel::commandLineTokens(argc, argv);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "system/system.h"
+
 namespace vorrel {
 
 struct ToolState {
@@ -22,6 +24,7 @@ struct ToolState {
     std::string sourceText;                // the source, as re-cased so far
     std::string upperSource;               // upper-case copy of the source as loaded
     bool sourceChanged = false;            // sourceText differs from the file
+    FileStamp sourceStamp;                 // the source as last read: has another program written it since?
     std::int32_t addedCount = 0;           // catalogue lines whose key occurs
     std::string foundBlocks;               // distinct include blocks of used modules, one per line
     std::int32_t foundBlockCount = 0;

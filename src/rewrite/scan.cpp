@@ -3,7 +3,7 @@
 namespace vorrel {
 
 LoadStatus scanSource(ToolState& tool) {
-    const LoadStatus status = loadFile(tool.sourcePath, tool.sourceText);
+    const LoadStatus status = loadFile(tool.sourcePath, tool.sourceText, &tool.sourceStamp);
     if (status != LoadStatus::loaded) return status;
     ModuleFiles disk;
     scanText(tool, disk);

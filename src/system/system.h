@@ -26,6 +26,11 @@ std::string programFolder(const std::vector<std::string>& tokens);
 /// failOutOfMemory.
 void installOutOfMemoryHandler();
 
+/// Makes a write that the system refuses (to a closed pipe, past a limit on
+/// the size of files) fail like any other instead of ending the process, so
+/// that a save can still report it and clean up after itself.
+void keepRunningOnRefusedWrites();
+
 /// Reports "Insufficient memory" (a message box on Windows, standard error
 /// elsewhere) and ends the process with exit code 3.
 [[noreturn]] void failOutOfMemory();
@@ -65,10 +70,25 @@ std::string nextFile(FileEnumeration& enumeration);
 /// Outcome of reading a whole file.
 enum class LoadStatus { loaded, missing, folder, unreadable };
 
+/// Which file a path led to and its state when read: the volume, the file's
+/// number on it, its size and when it was last written. Another program that
+/// writes the file, or puts another one in its place, changes the stamp.
+struct FileStamp {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    std::uint64_t size = 0;
+    std::uint64_t written = 0;  // in the system's own units
+    bool operator==(const FileStamp& other) const {
+        return volume == other.volume && file == other.file && size == other.size && written == other.written;
+    }
+    bool operator!=(const FileStamp& other) const { return !(*this == other); }
+};
+
 /// Reads the whole file at path into text (empty unless loaded), reusing the
-/// memory text holds. Never creates or changes anything. Only a regular file
+/// memory text holds, and when stamp is given, stamps the file as it was
+/// before the read. Never creates or changes anything. Only a regular file
 /// is read: a named pipe or a device is unreadable, without waiting on it.
-LoadStatus loadFile(const std::string& path, std::string& text);
+LoadStatus loadFile(const std::string& path, std::string& text, FileStamp* stamp = nullptr);
 
 /// Outcome of replacing a file's content.
 enum class SaveStatus {
@@ -81,6 +101,8 @@ enum class SaveStatus {
     writeFailed,
     replaceFailed,
     keptAside,  // the system removed the file and could not put the new one in its place
+    changed,    // another program wrote the file, or put another in its place, after it was read
+    tooLarge,   // the system's limit on the size of a file forbids the new content
 };
 
 /// Replaces the content of the existing file at path with the pieces, one
@@ -89,8 +111,10 @@ enum class SaveStatus {
 /// ones, and no temporary file stays behind, not even when a signal or a
 /// console break ends the program. A symbolic link is followed; a read-only
 /// file, or one the user may not write, is left alone; a missing one is not
-/// created.
-SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>& pieces);
+/// created. When readAs is given, the file is replaced only if its stamp,
+/// taken once the new bytes are on the disk, still equals readAs.
+SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>& pieces,
+                    const FileStamp* readAs = nullptr);
 
 /// Short English description of a failed save, such as "the file is read-only".
 const char* describeSaveStatus(SaveStatus status);

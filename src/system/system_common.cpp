@@ -30,6 +30,8 @@ const char* describeSaveStatus(SaveStatus status) {
     case SaveStatus::diskFull: return "the disk is full";
     case SaveStatus::writeFailed: return "writing failed";
     case SaveStatus::replaceFailed: return "cannot replace the file";
+    case SaveStatus::changed: return "another program changed the file after vorrel read it";
+    case SaveStatus::tooLarge: return "the file would be larger than this system allows";
     }
     return "unknown failure";
 }

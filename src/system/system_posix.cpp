@@ -68,7 +68,18 @@ std::string followLinks(std::string path) {
 }
 
 SaveStatus statusOfWriteError(int error) {
-    return (error == ENOSPC || error == EDQUOT || error == EFBIG) ? SaveStatus::diskFull : SaveStatus::writeFailed;
+    if (error == EFBIG) return SaveStatus::tooLarge;
+    return (error == ENOSPC || error == EDQUOT) ? SaveStatus::diskFull : SaveStatus::writeFailed;
+}
+
+FileStamp stampOf(const struct stat& info) {
+    FileStamp stamp;
+    stamp.volume = static_cast<std::uint64_t>(info.st_dev);
+    stamp.file = static_cast<std::uint64_t>(info.st_ino);
+    stamp.size = static_cast<std::uint64_t>(info.st_size);
+    stamp.written = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000u +
+                    static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
+    return stamp;
 }
 
 // The temporary file of a save under way, for a signal that ends the program
@@ -220,7 +231,7 @@ void growTo(std::string& text, std::size_t size) {
 
 }  // namespace
 
-LoadStatus loadFile(const std::string& path, std::string& text) {
+LoadStatus loadFile(const std::string& path, std::string& text, FileStamp* stamp) {
     if (path.empty()) {
         text.clear();
         return LoadStatus::missing;
@@ -228,9 +239,13 @@ LoadStatus loadFile(const std::string& path, std::string& text) {
     // Without O_NONBLOCK, opening a named pipe would wait for a writer.
     const int fd = ::open(posixPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
+        const int error = errno;
         text.clear();
-        return (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) ? LoadStatus::missing
-                                                                               : LoadStatus::unreadable;
+        if (error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG) return LoadStatus::missing;
+        // A folder that may not be listed cannot be opened either, yet it is still a folder.
+        struct stat info;
+        if (::stat(posixPath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return LoadStatus::folder;
+        return LoadStatus::unreadable;
     }
     struct stat info{};
     // Only a regular file has an end to read to; a pipe or a device may never end.
@@ -240,6 +255,8 @@ LoadStatus loadFile(const std::string& path, std::string& text) {
         text.clear();
         return folder ? LoadStatus::folder : LoadStatus::unreadable;
     }
+    // Stamped before reading: a write while the file is read changes it too.
+    if (stamp != nullptr) *stamp = stampOf(info);
     // Read to the end rather than trusting the size, which a writer may change.
     std::size_t used = 0;
     growTo(text, info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096);
@@ -260,7 +277,7 @@ LoadStatus loadFile(const std::string& path, std::string& text) {
     return LoadStatus::loaded;
 }
 
-SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>& pieces) {
+SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>& pieces, const FileStamp* readAs) {
     const std::string target = followLinks(posixPath(path));
     struct stat original;
     if (::stat(target.c_str(), &original) != 0) {
@@ -283,8 +300,10 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
 
     SaveStatus status = writePieces(fd, pieces);
     if (status == SaveStatus::saved) {
+        // Only root may give a file away. Anyone may keep its group, when they
+        // belong to it, so that a file shared through its group stays shared.
         if (::fchown(fd, original.st_uid, original.st_gid) != 0) {
-            // Only root may give a file away; the owner's own files keep their owner anyway.
+            (void)::fchown(fd, static_cast<uid_t>(-1), original.st_gid);
         }
         ::fchmod(fd, original.st_mode & 07777);
         // On the disk before the rename: after a crash the file then holds
@@ -295,12 +314,31 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
         }
     }
     if (::close(fd) != 0 && status == SaveStatus::saved) status = statusOfWriteError(errno);
+    // Writing and flushing a large file takes a while: what another program
+    // did to the file meanwhile, or since it was read, is not overwritten.
+    // (Only the moment between this look and the rename is left.)
+    if (status == SaveStatus::saved) {
+        struct stat now;
+        if (::stat(target.c_str(), &now) != 0) {
+            status = errno == ENOENT || errno == ENOTDIR ? SaveStatus::vanished : SaveStatus::replaceFailed;
+        } else if (readAs != nullptr && stampOf(now) != *readAs) {
+            status = SaveStatus::changed;
+        }
+    }
     if (status == SaveStatus::saved && ::rename(temporary.c_str(), target.c_str()) != 0) {
         status = SaveStatus::replaceFailed;
     }
     if (status != SaveStatus::saved) ::unlink(temporary.c_str());
     forgetTemporary();
     return status;
+}
+
+void keepRunningOnRefusedWrites() {
+    // Console output goes on to no one once its pipe is closed, which is no
+    // reason to end a run that may be saving; a write past RLIMIT_FSIZE
+    // then fails with EFBIG, which a save reports.
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 void pauseSeconds(double seconds) {

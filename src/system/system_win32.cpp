@@ -33,12 +33,25 @@ void closeFind(FileEnumeration& enumeration) {
     enumeration = FileEnumeration();
 }
 
+bool isGoneError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// True when nothing is at path any more, as against a path that cannot be
+// looked at for now.
+bool isGone(const char* path) {
+    return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && isGoneError(GetLastError());
+}
+
 // The file a path finally names once symbolic links are followed, so that a
-// save replaces the link's target and the link itself stays.
-std::string followLinks(const std::string& path) {
+// save replaces the link's target and the link itself stays. A link that
+// cannot be followed is not saved through at all: replacing the path itself
+// would turn the link into a plain file.
+SaveStatus followLinks(const std::string& path, std::string& target) {
     const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return path;
+    if (file == INVALID_HANDLE_VALUE) {
+        // A link whose file has gone: that file is not made again.
+        return isGoneError(GetLastError()) ? SaveStatus::vanished : SaveStatus::replaceFailed;
+    }
     std::string finalPath(MAX_PATH, '\0');
     DWORD length = GetFinalPathNameByHandleA(file, finalPath.data(), static_cast<DWORD>(finalPath.size()), 0);
     if (length >= finalPath.size()) {
@@ -46,12 +59,57 @@ std::string followLinks(const std::string& path) {
         length = GetFinalPathNameByHandleA(file, finalPath.data(), static_cast<DWORD>(finalPath.size()), 0);
     }
     CloseHandle(file);
-    if (length == 0 || length >= finalPath.size()) return path;
+    if (length == 0 || length >= finalPath.size()) return SaveStatus::replaceFailed;
     finalPath.resize(length);
-    return finalPath;
+    target = finalPath;
+    return SaveStatus::saved;
+}
+
+// The path with its folder spelled out, as Windows itself reads it. The
+// temporary file must go into the file's own folder, which for "C:x.bas" is
+// drive C:'s current folder, not necessarily the program's; and ReplaceFileA
+// wants a folder part (wine's fails on a bare file name).
+std::string fullPath(const std::string& path) {
+    std::string full(MAX_PATH, '\0');
+    DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length);
+        length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    if (length == 0 || length >= full.size()) return path;
+    full.resize(length);
+    return full;
+}
+
+bool stampOf(HANDLE file, FileStamp& stamp) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info)) return false;
+    stamp.volume = info.dwVolumeSerialNumber;
+    stamp.file = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    stamp.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    stamp.written = (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) | info.ftLastWriteTime.dwLowDateTime;
+    return true;
+}
+
+// Whether target is still the file that was read, as it was read. Asking for
+// its attributes only, the look never conflicts with a program that holds
+// the file open, however it shares it.
+SaveStatus compareStamp(const std::string& target, const FileStamp& readAs) {
+    const HANDLE file = CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return isGoneError(GetLastError()) ? SaveStatus::vanished : SaveStatus::replaceFailed;
+    }
+    FileStamp now;
+    const bool stamped = stampOf(file, now);
+    CloseHandle(file);
+    if (!stamped) return SaveStatus::replaceFailed;
+    return now == readAs ? SaveStatus::saved : SaveStatus::changed;
 }
 
 SaveStatus statusOfWriteError(DWORD error) {
+    if (error == ERROR_FILE_TOO_LARGE) return SaveStatus::tooLarge;  // such as 4 GiB on FAT32
     return (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) ? SaveStatus::diskFull
                                                                          : SaveStatus::writeFailed;
 }
@@ -74,53 +132,124 @@ SaveStatus writePieces(HANDLE file, const std::vector<std::string_view>& pieces)
 
 bool isSharingTrouble(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED ||
-           error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+           error == ERROR_UNABLE_TO_REMOVE_REPLACED;
 }
 
-// Puts the finished temporary file in place of target in one step. A virus
-// scanner or indexer that briefly holds the file open makes this fail for a
-// moment, so it is retried for about a second. ReplaceFileA may fail after
-// it has removed the file (it then still holds the new bytes under the
-// temporary name); moving the temporary file over then puts it in place.
-SaveStatus replaceWith(const std::string& target, const std::string& temporary) {
+// A file the user may not write is left alone, although ReplaceFileA asks
+// only for leave to delete it. A program that holds the file without sharing
+// it decides nothing here; the replace waits for it.
+SaveStatus mayWrite(const std::string& target) {
+    const HANDLE file = CreateFileA(target.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return SaveStatus::saved;
+    }
+    return GetLastError() == ERROR_ACCESS_DENIED ? SaveStatus::replaceFailed : SaveStatus::saved;
+}
+
+// Puts the finished temporary file in place of target in one step, provided
+// target is still the file that was read. A virus scanner or indexer that
+// briefly holds the file open makes ReplaceFileA fail for a moment, so it is
+// retried for about a second. Nothing else ever replaces the file: a plain
+// move would carry over none of its ACL, attributes, streams or creation
+// time, and would replace even a file whose ACL forbids writing it.
+SaveStatus replaceWith(const std::string& target, const std::string& temporary, const FileStamp* readAs) {
     for (int attempt = 0;; ++attempt) {
+        if (readAs != nullptr) {
+            const SaveStatus now = compareStamp(target, *readAs);
+            if (now != SaveStatus::saved) return now;
+        }
         if (ReplaceFileA(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                          nullptr)) {
             return SaveStatus::saved;
         }
-        const DWORD replaceError = GetLastError();
-        if (MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return SaveStatus::saved;
+        const DWORD error = GetLastError();
+        // Without a backup file, a ReplaceFileA that could not move the new
+        // file in has already removed the old one, and so has one that fails
+        // otherwise and leaves no file behind: the temporary file then holds
+        // the only copy of the text. It takes the free name, but never that
+        // of a file that has appeared there since; failing that it stays
+        // where it is, and the report says so.
+        const bool removed = error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+        if (removed || isGone(target.c_str())) {
+            // Removed by another program before ReplaceFileA came to it: not
+            // made again.
+            if (!removed && isGoneError(error)) return SaveStatus::vanished;
+            return isGone(target.c_str()) &&
+                           MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)
+                       ? SaveStatus::saved
+                       : SaveStatus::keptAside;
         }
-        const DWORD moveError = GetLastError();
-        if (attempt >= 20 || !(isSharingTrouble(replaceError) || isSharingTrouble(moveError))) {
-            // The temporary file is then the only copy left, and stays.
-            return GetFileAttributesA(target.c_str()) == INVALID_FILE_ATTRIBUTES ? SaveStatus::keptAside
-                                                                                 : SaveStatus::replaceFailed;
-        }
+        if (attempt >= 20 || !isSharingTrouble(error)) return SaveStatus::replaceFailed;
         SleepEx(50, TRUE);
     }
 }
 
-// The temporary file of a save under way, for a console break (Ctrl+C, the
-// window closed) to remove before the program ends. The handler runs in a
-// thread of its own; the file is opened for sharing its deletion.
-const char* volatile pendingTemporary = nullptr;
+// The temporary file of a save under way and the file it is to replace, for
+// a console break (Ctrl+C, the window closed) to remove the temporary file
+// before the program ends. The handler runs in a thread of its own, so both
+// are only read or changed under the lock, which a save holds from the
+// first ReplaceFileA until the temporary file is settled: a break never
+// removes the temporary file in the middle of a replace, nor the only copy
+// that a failed replace left. The file is opened for sharing its deletion.
+SRWLOCK pendingLock = SRWLOCK_INIT;
+const char* pendingTemporary = nullptr;
+const char* pendingTarget = nullptr;
 
 BOOL WINAPI removeTemporaryOnBreak(DWORD) {
-    const char* temporary = pendingTemporary;
-    if (temporary != nullptr) DeleteFileA(temporary);
+    AcquireSRWLockExclusive(&pendingLock);
+    // Once the file itself is gone, the temporary file may be the only copy.
+    if (pendingTemporary != nullptr && !isGone(pendingTarget)) DeleteFileA(pendingTemporary);
+    ReleaseSRWLockExclusive(&pendingLock);
     return FALSE;  // the program then ends as it would have
+}
+
+// The command line in the ANSI code page, which every path of the tool is
+// in. Windows keeps it as UTF-16; GetCommandLineA would turn a character
+// the code page lacks into a look-alike ("Zł.bas" into "Zl.bas") and so
+// name, and rewrite, another file. Here such a character becomes '?',
+// which no Windows file name may hold, so a token with one names no file
+// at all ("Source file not found Z?.bas") while the tokens around it stay
+// as they were; converting the whole line at once keeps splitCommandLine's
+// rules exactly as they apply to the ANSI bytes.
+std::string ansiCommandLine(std::wstring line) {
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const wchar_t unit = line[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < line.size() && line[i + 1] >= 0xDC00 &&
+            line[i + 1] <= 0xDFFF) {
+            ++i;  // a whole character, converted or replaced as such
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            line[i] = L'?';  // half a character, which no code page holds
+        }
+    }
+    if (line.empty()) return {};
+    // A UTF-8 code page (a Windows 10 option) holds every character and
+    // takes neither flags nor a replacement character.
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const char* replacement = utf8 ? nullptr : "?";
+    const int units = static_cast<int>(line.size());
+    const int size = WideCharToMultiByte(CP_ACP, flags, line.data(), units, nullptr, 0, replacement, nullptr);
+    if (size <= 0) return {};
+    std::string text(static_cast<std::size_t>(size), '\0');
+    if (WideCharToMultiByte(CP_ACP, flags, line.data(), units, text.data(), size, replacement, nullptr) != size) {
+        return {};
+    }
+    return text;
 }
 
 }  // namespace
 
 std::vector<std::string> commandLineTokens(int, char**) {
-    const char* line = GetCommandLineA();
-    return splitCommandLine(line ? line : "");
+    const wchar_t* line = GetCommandLineW();
+    return splitCommandLine(ansiCommandLine(line ? line : L""));
 }
 
-std::string programFolder(const std::vector<std::string>& tokens) { return folderOfProgram(tokens, "\\"); }
+// Windows takes "/" as a separator too, and Git Bash and editors start the
+// program as C:/tools/vorrel.exe.
+std::string programFolder(const std::vector<std::string>& tokens) { return folderOfProgram(tokens, "\\/"); }
 
 void failOutOfMemory() {
     MessageBoxA(nullptr, "Insufficient memory", "vorrel", MB_OK | MB_ICONERROR);
@@ -184,27 +313,31 @@ std::string nextFile(FileEnumeration& enumeration) {
     return nextOwnMatch(enumeration, found, false);
 }
 
-LoadStatus loadFile(const std::string& path, std::string& text) {
+LoadStatus loadFile(const std::string& path, std::string& text, FileStamp* stamp) {
+    if (stamp != nullptr) *stamp = FileStamp();
     if (path.empty()) {
         text.clear();
         return LoadStatus::missing;
     }
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // Editors and build tools keep files open for writing, sharing them; a
+    // module read as empty would lose its members' letter case.
+    const HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         text.clear();
         const DWORD attributes = GetFileAttributesA(path.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return LoadStatus::folder;
-        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME)
-                   ? LoadStatus::missing
-                   : LoadStatus::unreadable;
+        return (isGoneError(error) || error == ERROR_INVALID_NAME) ? LoadStatus::missing : LoadStatus::unreadable;
     }
     // Only a file on disk has an end to read to; a pipe or a device (NUL,
-    // CON) may never end.
-    if (GetFileType(file) != FILE_TYPE_DISK) {
+    // CON) may never end. The stamp is taken before the first byte is read,
+    // so that a write during the read changes the file's stamp from it.
+    if (GetFileType(file) != FILE_TYPE_DISK || (stamp != nullptr && !stampOf(file, *stamp))) {
         CloseHandle(file);
         text.clear();
+        if (stamp != nullptr) *stamp = FileStamp();
         return LoadStatus::unreadable;
     }
     LARGE_INTEGER size;
@@ -221,6 +354,7 @@ LoadStatus loadFile(const std::string& path, std::string& text) {
         if (!ReadFile(file, text.data() + used, chunk, &got, nullptr)) {
             CloseHandle(file);
             text.clear();
+            if (stamp != nullptr) *stamp = FileStamp();
             return LoadStatus::unreadable;
         }
         if (got == 0) break;
@@ -231,17 +365,19 @@ LoadStatus loadFile(const std::string& path, std::string& text) {
     return LoadStatus::loaded;
 }
 
-SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>& pieces) {
-    const DWORD linkAttributes = GetFileAttributesA(path.c_str());
-    const bool isLink = linkAttributes != INVALID_FILE_ATTRIBUTES && (linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    const std::string target = isLink ? followLinks(path) : path;
+SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>& pieces, const FileStamp* readAs) {
+    const std::string full = fullPath(path);
+    std::string target = full;
+    const DWORD linkAttributes = GetFileAttributesA(full.c_str());
+    if (linkAttributes != INVALID_FILE_ATTRIBUTES && (linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        const SaveStatus followed = followLinks(full, target);
+        if (followed != SaveStatus::saved) return followed;
+    }
     const DWORD attributes = GetFileAttributesA(target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         // A save only ever replaces the source; one that has gone since it
         // was read is not made again.
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? SaveStatus::vanished
-                                                                              : SaveStatus::replaceFailed;
+        return isGoneError(GetLastError()) ? SaveStatus::vanished : SaveStatus::replaceFailed;
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return SaveStatus::notAFile;
     if (attributes & FILE_ATTRIBUTE_READONLY) return SaveStatus::readOnly;
@@ -263,17 +399,24 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
         return statusOfWriteError(GetLastError()) == SaveStatus::diskFull ? SaveStatus::diskFull
                                                                           : SaveStatus::cannotCreateTemporary;
     }
+    AcquireSRWLockExclusive(&pendingLock);
     pendingTemporary = temporary.c_str();
+    pendingTarget = target.c_str();
+    ReleaseSRWLockExclusive(&pendingLock);
     SetConsoleCtrlHandler(removeTemporaryOnBreak, TRUE);
     SaveStatus status = writePieces(file, pieces);
     // On the disk before the replace: after a crash the file then holds its
     // old bytes or its new ones, never a file not written out yet.
     if (status == SaveStatus::saved && !FlushFileBuffers(file)) status = statusOfWriteError(GetLastError());
     if (!CloseHandle(file) && status == SaveStatus::saved) status = SaveStatus::writeFailed;
-    if (status == SaveStatus::saved) status = replaceWith(target, temporary);
+    if (status == SaveStatus::saved) status = mayWrite(target);
+    AcquireSRWLockExclusive(&pendingLock);
+    if (status == SaveStatus::saved) status = replaceWith(target, temporary, readAs);
     if (status != SaveStatus::saved && status != SaveStatus::keptAside) DeleteFileA(temporary.c_str());
-    SetConsoleCtrlHandler(removeTemporaryOnBreak, FALSE);
     pendingTemporary = nullptr;
+    pendingTarget = nullptr;
+    ReleaseSRWLockExclusive(&pendingLock);
+    SetConsoleCtrlHandler(removeTemporaryOnBreak, FALSE);
     return status;
 }
 
@@ -281,6 +424,10 @@ void pauseSeconds(double seconds) {
     const double milliseconds = seconds * 1000.0 + 0.5;
     if (milliseconds >= 1.0) SleepEx(static_cast<DWORD>(milliseconds), TRUE);
 }
+
+// A write to a closed pipe fails as an error on Windows; no signal ends the
+// program there.
+void keepRunningOnRefusedWrites() {}
 
 // Large pages on Windows need a privilege ordinary users lack, and must be
 // allocated as such from the start.

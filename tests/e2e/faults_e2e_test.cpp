@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -407,6 +408,78 @@ TEST_F(Faults, PermissionBitsAndOwnerAreKeptThroughBothSaves) {
     }
 }
 
+// ---- other users, limits and closed pipes ----------------------------------------
+
+// Runs as another user need root, and the test's folders must let that user in.
+std::string otherUserTrouble() {
+    if (testingWindowsBuild()) return "Windows files have no POSIX owner or group";
+    if (::geteuid() != 0) return "running the tool as another user needs root";
+    return "";
+}
+
+TEST_F(Faults, AFileSharedThroughItsGroupStaysSharedWhenAnotherMemberSavesIt) {
+    if (!otherUserTrouble().empty()) GTEST_SKIP() << otherUserTrouble();
+    constexpr std::uint32_t owner = 4321, member = 5555, team = 8765;
+    fs::permissions(root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    writeFile("shared/prog.bas", source);
+    const std::string folder = (root / "shared").string(), path = (root / "shared/prog.bas").string();
+    ASSERT_EQ(::chown(folder.c_str(), owner, team), 0) << std::strerror(errno);
+    ASSERT_EQ(::chmod(folder.c_str(), 0775), 0);  // new files there take the maker's own group
+    ASSERT_EQ(::chown(path.c_str(), owner, team), 0) << std::strerror(errno);
+    ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
+    RunOptions options;
+    options.cwd = "shared";
+    options.user = member;
+    options.group = member;
+    options.groups = {team};
+    const Result result = runWith(tool, {"prog.bas"}, options);
+    EXPECT_EQ(result.out, report(2));
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(readFile("shared/prog.bas"), finished);
+    struct stat after;
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    // Only root may give the file back to its owner; its group it keeps, so
+    // the owner may still write it.
+    EXPECT_EQ(after.st_uid, member);
+    EXPECT_EQ(after.st_gid, team);
+    EXPECT_EQ(after.st_mode & 07777, 0664u);
+}
+
+TEST_F(Faults, AFolderTheUserMayNotListIsStillReportedAsAFolder) {
+    if (!otherUserTrouble().empty()) GTEST_SKIP() << otherUserTrouble();
+    fs::permissions(root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    fs::create_directory(root / "d.bas");
+    fs::permissions(root / "d.bas", fs::perms::owner_write | fs::perms::owner_exec | fs::perms::group_exec |
+                                        fs::perms::others_exec);
+    RunOptions options;
+    options.user = 5555;
+    options.group = 5555;
+    const Result result = runWith(tool, {"d.bas"}, options);
+    EXPECT_EQ(result.out, banner() + crlfLines({"Source file is a folder d.bas"}));
+    EXPECT_EQ(result.exitCode, 1);
+}
+
+TEST_F(Faults, AFileSizeLimitIsReportedAndLeavesNoTemporaryFile) {
+    if (testingWindowsBuild()) GTEST_SKIP() << "wine's server writes the files, outside the tool's resource limits";
+    std::string big = source;
+    while (big.size() < (64u << 10)) big += "PRINT \"a line that stays as it is\"\r\n";
+    writeFile("prog.bas", big);
+    RunOptions options;
+    options.fileSizeLimit = 32u << 10;
+    expectRun("prog.bas", saveTrouble("prog.bas", "the file would be larger than this system allows"), 1, big, options);
+}
+
+// Nobody reads the console any more (a pager quit early, say): the run
+// still completes, as it does when a console write fails on Windows.
+TEST_F(Faults, AClosedConsolePipeDoesNotStopTheRun) {
+    writeFile("prog.bas", source);
+    RunOptions options;
+    options.outputClosed = true;
+    expectRun("prog.bas", "", 0, finished, options);
+}
+
 // ---- memory --------------------------------------------------------------------
 
 TEST_F(Faults, RunningOutOfMemoryEndsTheRunWithExitCode3AndNoChange) {
@@ -650,42 +723,104 @@ TEST_F(BetweenSaves, AFolderLockedDuringThePauseKeepsTheFirstSavesBytes) {
     locked.reset();
 }
 
-// ---- the source goes while the tool scans it ----------------------------------
-// A watch on the folder sees the tool close the source after reading it; the
-// test stops the tool there and removes the file.
+// ---- another program changes the source while the tool works on it -----------
+// A watch on the folder sees the tool close the source after reading it, or
+// create its temporary file; the test stops the tool there, changes the
+// source as another program would and lets the tool go on. The change is
+// never overwritten, nor a removed source made again.
 
-class RemovedDuringScan : public BetweenSaves {};
+class ChangedWhileRunning : public BetweenSaves {
+protected:
+    enum class At { scan, save };
 
-TEST_F(RemovedDuringScan, TheSourceIsNotCreatedAgain) {
-    // Large enough that the scan outlasts the test's reaction even on a
-    // busy machine; a stop that comes once the save has begun is retried.
-    std::string big = source;
-    while (big.size() < (16u << 20)) big += "w = widget(2)\r\n";
-    bool removed = false;
-    Result result;
-    for (int attempt = 0; attempt < 3 && !removed; ++attempt) {
-        fs::remove_all(root / "case");
-        writeFile("case/prog.bas", big);
-        const int watch = watchCase(IN_CLOSE_NOWRITE | IN_CREATE);
-        RunOptions options;
-        options.cwd = "case";
-        options.whileRunning = [&](pid_t child) {
-            if (!awaitFile(watch, child, "prog.bas")) return;
-            stop(child);
-            if (listing("case") == std::vector<std::string>{"prog.bas"}) {
-                fs::remove(root / "case/prog.bas");
-                removed = true;
-            }
-            ::kill(child, SIGCONT);
-        };
-        result = runWith(tool, {"prog.bas"}, options);
-        ::close(watch);
+    // Runs the tool on case/prog.bas holding text, calling change() while
+    // the tool is stopped: after it read the source (at scan) or while its
+    // temporary file exists and the source is still the old one (at save).
+    // Large texts give the test time to react even on a busy machine; a
+    // stop that comes too late is retried.
+    Result runChangedAt(At at, const std::string& text, const std::function<void()>& change) {
+        Result result;
+        bool changed = false;
+        for (int attempt = 0; attempt < 3 && !changed; ++attempt) {
+            fs::remove_all(root / "case");
+            writeFile("case/prog.bas", text);
+            const int watch = watchCase(at == At::scan ? IN_CLOSE_NOWRITE | IN_CREATE : IN_CREATE);
+            RunOptions options;
+            options.cwd = "case";
+            options.whileRunning = [&](pid_t child) {
+                if (!awaitFile(watch, child, at == At::scan ? "prog.bas" : ".vorrel-")) return;
+                stop(child);
+                const std::vector<std::string> names = listing("case");
+                const bool ready = at == At::scan ? names == std::vector<std::string>{"prog.bas"}
+                                                  : names.size() == 2 && names[0].rfind(".vorrel-", 0) == 0 &&
+                                                        names[1] == "prog.bas" && readFile("case/prog.bas") == text;
+                if (ready) {
+                    change();
+                    changed = true;
+                }
+                ::kill(child, SIGCONT);
+            };
+            result = runWith(tool, {"prog.bas"}, options);
+            ::close(watch);
+        }
+        if (!changed) ADD_FAILURE() << "the tool was never stopped at the moment the test needs";
+        return result;
     }
-    ASSERT_TRUE(removed) << "the tool was never stopped between reading the source and saving it";
+
+    // A source large enough that the scan and the save each take a while.
+    static std::string bigSource(std::size_t bytes) {
+        std::string big = source;
+        while (big.size() < bytes) big += "w = widget(2)\r\n";
+        return big;
+    }
+};
+
+TEST_F(ChangedWhileRunning, ASourceRemovedDuringTheScanIsNotCreatedAgain) {
+    const Result result = runChangedAt(At::scan, bigSource(16u << 20), [&] { fs::remove(root / "case/prog.bas"); });
     EXPECT_EQ(result.out, saveTrouble("prog.bas", "the file is no longer there"));
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(listing("case"), std::vector<std::string>{});
+}
+
+TEST_F(ChangedWhileRunning, ASourceRemovedDuringTheSaveIsNotCreatedAgain) {
+    const Result result = runChangedAt(At::save, bigSource(48u << 20), [&] { fs::remove(root / "case/prog.bas"); });
+    EXPECT_EQ(result.out, saveTrouble("prog.bas", "the file is no longer there"));
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(listing("case"), std::vector<std::string>{});
+}
+
+// An editor either writes the file where it is or puts a new one in its
+// place; the tool's text, read before, must not take the place of either.
+TEST_F(ChangedWhileRunning, AnotherProgramsWriteIsKept) {
+    const std::string edit = "PRINT \"typed while vorrel ran\"\r\n";
+    const std::string big = bigSource(16u << 20);
+    struct Stage {
+        const char* label;
+        At at;
+        bool inPlace;
+    };
+    for (const Stage& stage : {Stage{"written in place during the scan", At::scan, true},
+                               Stage{"replaced during the scan", At::scan, false},
+                               Stage{"written in place during the save", At::save, true},
+                               Stage{"replaced during the save", At::save, false}}) {
+        SCOPED_TRACE(stage.label);
+        const Result result = runChangedAt(stage.at, big, [&] {
+            if (stage.inPlace) {
+                std::ofstream(root / "case/prog.bas", std::ios::binary | std::ios::app) << edit;
+            } else {
+                writeFile("stage/new.bas", edit);
+                fs::rename(root / "stage/new.bas", root / "case/prog.bas");
+            }
+        });
+        EXPECT_EQ(result.out, saveTrouble("prog.bas", "another program changed the file after vorrel read it"));
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_TRUE(readFile("case/prog.bas") == (stage.inPlace ? big + edit : edit))
+            << "the other program's write was lost";
+        EXPECT_EQ(listing("case"), std::vector<std::string>{"prog.bas"});
+    }
 }
 
 // ---- a signal ends the tool during a save --------------------------------------

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -214,6 +215,12 @@ Result ToolTest::runOnce(const fs::path& tool, const std::vector<std::string>& a
     if (child < 0) throw std::runtime_error("fork");
     if (child == 0) {
         ::dup2(outPipe[1], STDOUT_FILENO);
+        if (options.outputClosed) {
+            int closed[2];
+            if (::pipe(closed) != 0) ::_exit(124);
+            ::close(closed[0]);
+            ::dup2(closed[1], STDOUT_FILENO);
+        }
         ::dup2(errPipe[1], STDERR_FILENO);
         const int nothing = ::open("/dev/null", O_RDONLY);
         ::dup2(nothing, STDIN_FILENO);
@@ -221,6 +228,17 @@ Result ToolTest::runOnce(const fs::path& tool, const std::vector<std::string>& a
         if (options.addressSpaceLimit != 0) {
             const rlimit limit = {options.addressSpaceLimit, options.addressSpaceLimit};
             if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(125);
+        }
+        if (options.fileSizeLimit != 0) {
+            const rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(125);
+        }
+        if (options.user != 0) {
+            const std::vector<gid_t> groups(options.groups.begin(), options.groups.end());
+            if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(options.group) != 0 ||
+                ::setuid(options.user) != 0) {
+                ::_exit(123);
+            }
         }
         // execvpe searches the PATH of the calling process, so the child
         // takes on its new environment first.

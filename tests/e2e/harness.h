@@ -56,6 +56,11 @@ struct RunOptions {
     fs::path cwd;                          // the test's root when empty
     std::string argv0;                     // as for ToolTest::run
     std::uint64_t addressSpaceLimit = 0;   // RLIMIT_AS of the child in bytes; 0 for none
+    std::uint64_t fileSizeLimit = 0;       // RLIMIT_FSIZE of the child in bytes; 0 for none
+    bool outputClosed = false;             // standard output is a pipe whose reader is gone
+    std::uint32_t user = 0;                // run as this user (the test must be root); 0 as the test's own
+    std::uint32_t group = 0;               // with this group and
+    std::vector<std::uint32_t> groups;     // these supplementary groups, when user is set
     std::vector<std::string> environment;  // "NAME=value" entries set for the child
     bool native = false;                   // run the program directly, never under wine
     int timeoutSeconds = 120;              // the child is killed after this long
