@@ -1,4 +1,5 @@
 #include "system/system.h"
+#include "system/folder_test.h"
 
 #include <chrono>
 #include <cstdio>
@@ -24,49 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-class SystemTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::random_device random;
-        folder_ = fs::temp_directory_path() / ("vorrel-system-test-" + std::to_string(random()));
-        fs::create_directories(folder_);
-    }
-    void TearDown() override {
-        if (!HasFailure()) {
-            std::error_code ignored;
-            makeWritable(folder_);
-            fs::remove_all(folder_, ignored);
-        }
-    }
-
-    std::string path(const std::string& name) const { return (folder_ / name).string(); }
-
-    void write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(folder_ / name, std::ios::binary) << bytes;
-    }
-
-    std::string read(const std::string& name) const {
-        std::ifstream in(folder_ / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder_)) names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    static void makeWritable(const fs::path& where) {
-        std::error_code ignored;
-        for (const auto& entry : fs::recursive_directory_iterator(where, ignored)) {
-            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-        }
-        fs::permissions(where, fs::perms::owner_all, fs::perm_options::add, ignored);
-    }
-
-    fs::path folder_;
-};
+class SystemTest : public FolderTest {};
 
 TEST_F(SystemTest, PathAttributesTellFoldersFromFiles) {
     fs::create_directory(folder_ / "lib");

@@ -2,6 +2,7 @@
 // hold a file open, file stamps, links, either slash in the program's path,
 // and a command line whose characters the ANSI code page lacks.
 #include "system/system.h"
+#include "system/folder_test.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -29,38 +30,8 @@ namespace fs = std::filesystem;
     ExitProcess(0);
 }();
 
-class Win32Test : public ::testing::Test {
+class Win32Test : public FolderTest {
 protected:
-    void SetUp() override {
-        std::random_device random;
-        folder_ = fs::temp_directory_path() / ("vorrel-win32-test-" + std::to_string(random()));
-        fs::create_directories(folder_);
-    }
-    void TearDown() override {
-        if (!HasFailure()) {
-            std::error_code ignored;
-            fs::remove_all(folder_, ignored);
-        }
-    }
-
-    std::string path(const std::string& name) const { return (folder_ / name).string(); }
-
-    void write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(folder_ / name, std::ios::binary | std::ios::trunc) << bytes;
-    }
-
-    std::string read(const std::string& name) const {
-        std::ifstream in(folder_ / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder_)) names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
     FileStamp stamp(const std::string& name) const {
         std::string text;
         FileStamp result;
@@ -97,7 +68,6 @@ protected:
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
     }
 
-    fs::path folder_;
 };
 
 // Editors and build tools keep files open for writing while sharing them; a
