@@ -2321,7 +2321,9 @@ void scanText(ToolState& tool, ModuleFiles& modules, const ScanLimits& limits, S
     markObservedBytes(engine);
     findings.reaches.clear();
     for (std::uint32_t writer = 0; writer < engine.reaches.size(); ++writer) {
-        for (const Reach& reach : engine.reaches[writer]) findings.reaches.push_back({writer, reach.pattern, reach.offset});
+        for (const Reach& reach : engine.reaches[writer]) {
+            findings.reaches.push_back({writer, reach.pattern, reach.offset});
+        }
     }
     std::sort(findings.reaches.begin(), findings.reaches.end(), [](const ScanReach& x, const ScanReach& y) {
         return std::tie(x.writer, x.pattern, x.offset) < std::tie(y.writer, y.pattern, y.offset);

@@ -61,7 +61,8 @@ void runScan(bool fast, const RewriteCase& rewriteCase, const ScanLimits& limits
 std::string describeReaches(const ScanFindings& findings) {
     std::string out = std::to_string(findings.reaches.size()) + " reaches:";
     for (const ScanReach& reach : findings.reaches) {
-        out += " " + std::to_string(reach.writer) + ">" + std::to_string(reach.pattern) + "@" + std::to_string(reach.offset);
+        out += " " + std::to_string(reach.writer) + ">" + std::to_string(reach.pattern) + "@" +
+               std::to_string(reach.offset);
     }
     return out;
 }
