@@ -41,6 +41,47 @@ bool isGone(const char* path) {
     return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && isGoneError(GetLastError());
 }
 
+// Text in the ANSI code page, which every path of the tool is in, from the
+// UTF-16 that Windows keeps. A character the code page lacks becomes '?',
+// which no Windows file name may hold, never a look-alike ("Zł.bas" read as
+// "Zl.bas" would name, and rewrite, another file); exact tells whether every
+// character converted as it is.
+std::string ansiText(std::wstring line, bool& exact) {
+    exact = true;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const wchar_t unit = line[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < line.size() && line[i + 1] >= 0xDC00 &&
+            line[i + 1] <= 0xDFFF) {
+            ++i;  // a whole character, converted or replaced as such
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            line[i] = L'?';  // half a character, which no code page holds
+            exact = false;
+        }
+    }
+    if (line.empty()) return {};
+    // A UTF-8 code page (a Windows 10 option) holds every character and
+    // takes neither flags nor a replacement character.
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const char* replacement = utf8 ? nullptr : "?";
+    BOOL replaced = FALSE;
+    BOOL* usedReplacement = utf8 ? nullptr : &replaced;
+    const int units = static_cast<int>(line.size());
+    const int size = WideCharToMultiByte(CP_ACP, flags, line.data(), units, nullptr, 0, replacement, nullptr);
+    if (size <= 0) {
+        exact = false;
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(size), '\0');
+    if (WideCharToMultiByte(CP_ACP, flags, line.data(), units, text.data(), size, replacement, usedReplacement) !=
+        size) {
+        exact = false;
+        return {};
+    }
+    if (replaced) exact = false;
+    return text;
+}
+
 // The file a path finally names once symbolic links are followed, so that a
 // save replaces the link's target and the link itself stays. A link that
 // cannot be followed is not saved through at all: replacing the path itself
@@ -52,17 +93,20 @@ SaveStatus followLinks(const std::string& path, std::string& target) {
         // A link whose file has gone: that file is not made again.
         return isGoneError(GetLastError()) ? SaveStatus::vanished : SaveStatus::replaceFailed;
     }
-    std::string finalPath(MAX_PATH, '\0');
-    DWORD length = GetFinalPathNameByHandleA(file, finalPath.data(), static_cast<DWORD>(finalPath.size()), 0);
+    // Asked for in UTF-16: the ANSI call would spell a name the code page
+    // lacks with look-alikes, and so name another file.
+    std::wstring finalPath(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(file, finalPath.data(), static_cast<DWORD>(finalPath.size()), 0);
     if (length >= finalPath.size()) {
         finalPath.resize(length + 1);
-        length = GetFinalPathNameByHandleA(file, finalPath.data(), static_cast<DWORD>(finalPath.size()), 0);
+        length = GetFinalPathNameByHandleW(file, finalPath.data(), static_cast<DWORD>(finalPath.size()), 0);
     }
     CloseHandle(file);
     if (length == 0 || length >= finalPath.size()) return SaveStatus::replaceFailed;
     finalPath.resize(length);
-    target = finalPath;
-    return SaveStatus::saved;
+    bool exact = false;
+    target = ansiText(finalPath, exact);
+    return exact ? SaveStatus::saved : SaveStatus::replaceFailed;
 }
 
 // The path with its folder spelled out, as Windows itself reads it. The
@@ -149,12 +193,37 @@ SaveStatus mayWrite(const std::string& target) {
     return GetLastError() == ERROR_ACCESS_DENIED ? SaveStatus::replaceFailed : SaveStatus::saved;
 }
 
+// The temporary file of a save under way and the file it is to replace, for
+// a console break (Ctrl+C, the window closed) to remove the temporary file
+// before the program ends. The handler runs in a thread of its own, so both
+// are only read or changed under the lock, which a save holds from the
+// first ReplaceFileA until the temporary file is settled, except while it
+// waits to try again: a break never removes the temporary file in the
+// middle of a replace, nor the only copy that a failed replace left. The
+// handler keeps the lock, so that no replace starts once the program is
+// ending: ending it in the middle of one could leave the file without its
+// name. The temporary file is opened for sharing its deletion.
+SRWLOCK pendingLock = SRWLOCK_INIT;
+const char* pendingTemporary = nullptr;
+const char* pendingTarget = nullptr;
+
+BOOL WINAPI removeTemporaryOnBreak(DWORD event) {
+    // A program run as a service is not ended by these two; nor do they
+    // reach one that uses user32.dll, as this one does.
+    if (event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) return FALSE;
+    AcquireSRWLockExclusive(&pendingLock);
+    // Once the file itself is gone, the temporary file may be the only copy.
+    if (pendingTemporary != nullptr && !isGone(pendingTarget)) DeleteFileA(pendingTemporary);
+    return FALSE;  // the program then ends as it would have
+}
+
 // Puts the finished temporary file in place of target in one step, provided
 // target is still the file that was read. A virus scanner or indexer that
 // briefly holds the file open makes ReplaceFileA fail for a moment, so it is
 // retried for about a second. Nothing else ever replaces the file: a plain
 // move would carry over none of its ACL, attributes, streams or creation
-// time, and would replace even a file whose ACL forbids writing it.
+// time, and would replace even a file whose ACL forbids writing it. Runs
+// under the lock.
 SaveStatus replaceWith(const std::string& target, const std::string& temporary, const FileStamp* readAs) {
     for (int attempt = 0;; ++attempt) {
         if (readAs != nullptr) {
@@ -183,68 +252,23 @@ SaveStatus replaceWith(const std::string& target, const std::string& temporary, 
                        : SaveStatus::keptAside;
         }
         if (attempt >= 20 || !isSharingTrouble(error)) return SaveStatus::replaceFailed;
+        // Both names are as they were: a break may remove the temporary file
+        // meanwhile, and then keeps the lock until the program has ended.
+        ReleaseSRWLockExclusive(&pendingLock);
         SleepEx(50, TRUE);
+        AcquireSRWLockExclusive(&pendingLock);
     }
-}
-
-// The temporary file of a save under way and the file it is to replace, for
-// a console break (Ctrl+C, the window closed) to remove the temporary file
-// before the program ends. The handler runs in a thread of its own, so both
-// are only read or changed under the lock, which a save holds from the
-// first ReplaceFileA until the temporary file is settled: a break never
-// removes the temporary file in the middle of a replace, nor the only copy
-// that a failed replace left. The file is opened for sharing its deletion.
-SRWLOCK pendingLock = SRWLOCK_INIT;
-const char* pendingTemporary = nullptr;
-const char* pendingTarget = nullptr;
-
-BOOL WINAPI removeTemporaryOnBreak(DWORD) {
-    AcquireSRWLockExclusive(&pendingLock);
-    // Once the file itself is gone, the temporary file may be the only copy.
-    if (pendingTemporary != nullptr && !isGone(pendingTarget)) DeleteFileA(pendingTemporary);
-    ReleaseSRWLockExclusive(&pendingLock);
-    return FALSE;  // the program then ends as it would have
-}
-
-// The command line in the ANSI code page, which every path of the tool is
-// in. Windows keeps it as UTF-16; GetCommandLineA would turn a character
-// the code page lacks into a look-alike ("Zł.bas" into "Zl.bas") and so
-// name, and rewrite, another file. Here such a character becomes '?',
-// which no Windows file name may hold, so a token with one names no file
-// at all ("Source file not found Z?.bas") while the tokens around it stay
-// as they were; converting the whole line at once keeps splitCommandLine's
-// rules exactly as they apply to the ANSI bytes.
-std::string ansiCommandLine(std::wstring line) {
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const wchar_t unit = line[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < line.size() && line[i + 1] >= 0xDC00 &&
-            line[i + 1] <= 0xDFFF) {
-            ++i;  // a whole character, converted or replaced as such
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            line[i] = L'?';  // half a character, which no code page holds
-        }
-    }
-    if (line.empty()) return {};
-    // A UTF-8 code page (a Windows 10 option) holds every character and
-    // takes neither flags nor a replacement character.
-    const bool utf8 = GetACP() == CP_UTF8;
-    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    const char* replacement = utf8 ? nullptr : "?";
-    const int units = static_cast<int>(line.size());
-    const int size = WideCharToMultiByte(CP_ACP, flags, line.data(), units, nullptr, 0, replacement, nullptr);
-    if (size <= 0) return {};
-    std::string text(static_cast<std::size_t>(size), '\0');
-    if (WideCharToMultiByte(CP_ACP, flags, line.data(), units, text.data(), size, replacement, nullptr) != size) {
-        return {};
-    }
-    return text;
 }
 
 }  // namespace
 
 std::vector<std::string> commandLineTokens(int, char**) {
     const wchar_t* line = GetCommandLineW();
-    return splitCommandLine(ansiCommandLine(line ? line : L""));
+    // Converted whole, so that splitCommandLine's rules apply to the ANSI
+    // bytes as ever; a token with a '?' names no file ("Source file not
+    // found Z?.bas") while the tokens around it stay as they were.
+    bool exact = false;
+    return splitCommandLine(ansiText(line ? line : L"", exact));
 }
 
 // Windows takes "/" as a separator too, and Git Bash and editors start the
