@@ -72,6 +72,11 @@ SaveStatus statusOfWriteError(int error) {
     return (error == ENOSPC || error == EDQUOT) ? SaveStatus::diskFull : SaveStatus::writeFailed;
 }
 
+// A save whose file cannot be looked at: gone, or out of reach for now.
+SaveStatus statusOfLookError(int error) {
+    return error == ENOENT || error == ENOTDIR ? SaveStatus::vanished : SaveStatus::replaceFailed;
+}
+
 FileStamp stampOf(const struct stat& info) {
     FileStamp stamp;
     stamp.volume = static_cast<std::uint64_t>(info.st_dev);
@@ -283,7 +288,7 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
     if (::stat(target.c_str(), &original) != 0) {
         // A save only ever replaces the source; one that has gone since it
         // was read is not made again.
-        return errno == ENOENT || errno == ENOTDIR ? SaveStatus::vanished : SaveStatus::replaceFailed;
+        return statusOfLookError(errno);
     }
     if (!S_ISREG(original.st_mode)) return SaveStatus::notAFile;
     // Root may write anything; a file without any write bit is still meant
@@ -320,7 +325,7 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
     if (status == SaveStatus::saved) {
         struct stat now;
         if (::stat(target.c_str(), &now) != 0) {
-            status = errno == ENOENT || errno == ENOTDIR ? SaveStatus::vanished : SaveStatus::replaceFailed;
+            status = statusOfLookError(errno);
         } else if (readAs != nullptr && stampOf(now) != *readAs) {
             status = SaveStatus::changed;
         }

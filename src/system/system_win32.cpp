@@ -35,6 +35,11 @@ void closeFind(FileEnumeration& enumeration) {
 
 bool isGoneError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+// A save whose file cannot be looked at: gone, or out of reach for now.
+SaveStatus statusOfLookError(DWORD error) {
+    return isGoneError(error) ? SaveStatus::vanished : SaveStatus::replaceFailed;
+}
+
 // True when nothing is at path any more, as against a path that cannot be
 // looked at for now.
 bool isGone(const char* path) {
@@ -91,7 +96,7 @@ SaveStatus followLinks(const std::string& path, std::string& target) {
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         // A link whose file has gone: that file is not made again.
-        return isGoneError(GetLastError()) ? SaveStatus::vanished : SaveStatus::replaceFailed;
+        return statusOfLookError(GetLastError());
     }
     // Asked for in UTF-16: the ANSI call would spell a name the code page
     // lacks with look-alikes, and so name another file.
@@ -143,7 +148,7 @@ SaveStatus compareStamp(const std::string& target, const FileStamp& readAs) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return isGoneError(GetLastError()) ? SaveStatus::vanished : SaveStatus::replaceFailed;
+        return statusOfLookError(GetLastError());
     }
     FileStamp now;
     const bool stamped = stampOf(file, now);
@@ -401,7 +406,7 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         // A save only ever replaces the source; one that has gone since it
         // was read is not made again.
-        return isGoneError(GetLastError()) ? SaveStatus::vanished : SaveStatus::replaceFailed;
+        return statusOfLookError(GetLastError());
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return SaveStatus::notAFile;
     if (attributes & FILE_ATTRIBUTE_READONLY) return SaveStatus::readOnly;
