@@ -1,5 +1,6 @@
 // The file work every vorrel run on a file that needs re-casing must do,
-// and nothing else: a baseline closer to vorrel than a kernel-side copy.
+// and nothing else, done by the tool's own file functions: a baseline closer
+// to vorrel than a kernel-side copy.
 #pragma once
 
 #include <string>

@@ -145,12 +145,18 @@ void forgetTemporary() {
     ::sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
+// One write of a whole large text lets the kernel reach for page-cache
+// blocks as large as it goes, which it may have to free up first: 100 MiB
+// took from 0.02 to 0.29 s that way on Linux 6.18 and ext4, and a steady
+// 0.02 s in writes of 1 MiB.
+constexpr std::size_t writeChunk = std::size_t(1) << 20;
+
 SaveStatus writePieces(int fd, const std::vector<std::string_view>& pieces) {
     for (std::string_view piece : pieces) {
         const char* data = piece.data();
         std::size_t size = piece.size();
         while (size > 0) {
-            const ssize_t written = ::write(fd, data, std::min<std::size_t>(size, 1u << 30));
+            const ssize_t written = ::write(fd, data, std::min<std::size_t>(size, writeChunk));
             if (written < 0) {
                 if (errno == EINTR) continue;
                 return statusOfWriteError(errno);

@@ -17,7 +17,10 @@ namespace vorrel {
 
 namespace {
 
-constexpr DWORD largestChunk = 1u << 30;
+// ReadFile and WriteFile calls of hundreds of megabytes can fail with
+// ERROR_NO_SYSTEM_RESOURCES under memory pressure or on network shares;
+// calls of a megabyte cost no more in all.
+constexpr DWORD largestChunk = 1u << 20;
 
 HANDLE standardOutput() {
     static const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
