@@ -114,6 +114,25 @@ TEST_F(SystemTest, SaveReplacesTheWholeContentAndLeavesNothingElse) {
     EXPECT_EQ(read("source.bas"), "");
 }
 
+// Files are moved a part at a time; pieces end inside, at and just past a part.
+TEST_F(SystemTest, LargeFilesArriveWholeAfterASaveAndALoad) {
+    std::string big(3 * (std::size_t(1) << 20) + 1, '\0');
+    std::uint32_t state = 12345;
+    for (char& c : big) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 24);
+    }
+    const std::string_view all = big;
+    const std::size_t mebibyte = std::size_t(1) << 20;
+    write("source.bas", "old");
+    ASSERT_EQ(saveFile(path("source.bas"), {all.substr(0, mebibyte - 1), all.substr(mebibyte - 1, 1),
+                                            all.substr(mebibyte, mebibyte + 1), all.substr(2 * mebibyte + 1)}),
+              SaveStatus::saved);
+    std::string text;
+    ASSERT_EQ(loadFile(path("source.bas"), text), LoadStatus::loaded);
+    EXPECT_TRUE(text == big) << "loaded " << text.size() << " bytes of " << big.size();
+}
+
 TEST_F(SystemTest, SaveNeverCreatesAFile) {
     // The source may have gone since it was read: it is not made again.
     EXPECT_EQ(saveFile(path("gone.bas"), {"new"}), SaveStatus::vanished);
