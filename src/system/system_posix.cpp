@@ -145,10 +145,10 @@ void forgetTemporary() {
     ::sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
-// One write of a whole large text lets the kernel reach for page-cache
-// blocks as large as it goes, which it may have to free up first: 100 MiB
-// took from 0.02 to 0.29 s that way on Linux 6.18 and ext4, and a steady
-// 0.02 s in writes of 1 MiB.
+// One write of a whole large text is slow by spells: 100 MiB took from
+// 0.02 to 0.29 s in one call on Linux 6.18 and ext4, and a steady 0.02 s in
+// calls of 1 MiB (likely the kernel's page-cache blocks, sized by the write,
+// which it may first have to free up).
 constexpr std::size_t writeChunk = std::size_t(1) << 20;
 
 SaveStatus writePieces(int fd, const std::vector<std::string_view>& pieces) {
