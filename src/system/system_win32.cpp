@@ -418,6 +418,10 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
     const std::string folder = separator == std::string::npos ? std::string() : target.substr(0, separator + 1);
     std::string temporary;
     HANDLE file = INVALID_HANDLE_VALUE;
+    // A break while the temporary file is made waits until it is known, and
+    // then removes it; one before that ends the program before there is any.
+    SetConsoleCtrlHandler(removeTemporaryOnBreak, TRUE);
+    AcquireSRWLockExclusive(&pendingLock);
     for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
         char name[64];
         std::snprintf(name, sizeof name, ".vorrel-%lu-%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
@@ -428,14 +432,15 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
     }
     if (file == INVALID_HANDLE_VALUE) {
-        return statusOfWriteError(GetLastError()) == SaveStatus::diskFull ? SaveStatus::diskFull
-                                                                          : SaveStatus::cannotCreateTemporary;
+        const DWORD error = GetLastError();
+        ReleaseSRWLockExclusive(&pendingLock);
+        SetConsoleCtrlHandler(removeTemporaryOnBreak, FALSE);
+        return statusOfWriteError(error) == SaveStatus::diskFull ? SaveStatus::diskFull
+                                                                 : SaveStatus::cannotCreateTemporary;
     }
-    AcquireSRWLockExclusive(&pendingLock);
     pendingTemporary = temporary.c_str();
     pendingTarget = target.c_str();
     ReleaseSRWLockExclusive(&pendingLock);
-    SetConsoleCtrlHandler(removeTemporaryOnBreak, TRUE);
     SaveStatus status = writePieces(file, pieces);
     // On the disk before the replace: after a crash the file then holds its
     // old bytes or its new ones, never a file not written out yet.
