@@ -204,9 +204,9 @@ SaveStatus mayWrite(const std::string& target) {
 // The temporary file of a save under way and the file it is to replace, for
 // a console break (Ctrl+C, the window closed) to remove the temporary file
 // before the program ends. The handler runs in a thread of its own, so both
-// are only read or changed under the lock, which a save holds from the
-// first ReplaceFileA until the temporary file is settled, except while it
-// waits to try again: a break never removes the temporary file in the
+// are only read or changed under the lock, which a save holds while it
+// creates the temporary file, and from the first ReplaceFileA until the
+// temporary file is settled, except while it waits to try again: a break never removes the temporary file in the
 // middle of a replace, nor the only copy that a failed replace left. The
 // handler keeps the lock, so that no replace starts once the program is
 // ending: ending it in the middle of one could leave the file without its
