@@ -204,6 +204,9 @@ Library makeOverlapLibrary(OverlapPart part) {
     case OverlapPart::names:
         addObject("O_T.inc", "T", {"A"});
         break;
+    case OverlapPart::respelled:
+        addObject("O_T.inc", "T", {"A", "a"});
+        break;
     }
     return library;
 }

@@ -48,6 +48,7 @@ enum class OverlapPart {
     members,       // O_Ovl.inc with members "a a", "a a a", "a(a", "a=a" and the like
     declarations,  // "O_S AS S.inc": key " AS S AS S", whose occurrences overlap one another
     names,         // O_T.inc with the member A, declared as a and as A: "a.A" and "A.A" over runs a.A.a.a.A
+    respelled,     // the same with the members A and a: every declaration re-spells the runs twice
 };
 
 /// A library whose keys or members overlap themselves.

@@ -5,6 +5,6 @@
 
 namespace vorrel {
 
-void scanText(ToolState& tool, ModuleFiles& modules) { oracle::scanText(tool, modules); }
+void scanText(RewriteState& state, ModuleFiles& modules) { oracle::scanText(state, modules); }
 
 }  // namespace vorrel

@@ -574,7 +574,7 @@ SourceStats writeOverlapSource(const Library& library, OverlapPart part, std::ui
         }
         while (out.position() < end) {
             put("    ");
-            if (part == OverlapPart::names) {
+            if (part == OverlapPart::names || part == OverlapPart::respelled) {
                 // The name of the declaration before decides which end of
                 // "NAME.A" is spelled in lower case.
                 if (rng.chance(0.3)) {

@@ -33,23 +33,23 @@ std::string includeBlocksText(std::string_view foundBlocks) {
     return text;
 }
 
-InsertionOutcome insertIncludeBlocks(ToolState& tool) {
+InsertionOutcome insertIncludeBlocks(RewriteState& state) {
     InsertionOutcome outcome;
-    if (tool.sourceChanged) {
-        outcome.save = saveFile(tool.sourcePath, {tool.sourceText}, &tool.sourceStamp);
+    if (state.sourceChanged) {
+        outcome.save = saveFile(state.sourcePath, {state.sourceText}, &state.sourceStamp);
         if (outcome.save != SaveStatus::saved) return outcome;
         pauseSeconds(0.1);
     }
-    if (tool.foundBlockCount == 0) return outcome;
+    if (state.foundBlockCount == 0) return outcome;
     // The scan's text is not needed any more; its memory takes the file again.
-    std::string reloadedSource = std::move(tool.sourceText);
-    outcome.reload = loadFile(tool.sourcePath, reloadedSource, &tool.sourceStamp);
+    std::string reloadedSource = std::move(state.sourceText);
+    outcome.reload = loadFile(state.sourcePath, reloadedSource, &state.sourceStamp);
     if (outcome.reload != LoadStatus::loaded) return outcome;
     const std::size_t offset = insertionOffset(reloadedSource);
     if (offset == std::string::npos) return outcome;
-    const std::string blocks = includeBlocksText(tool.foundBlocks);
+    const std::string blocks = includeBlocksText(state.foundBlocks);
     const std::string_view text = reloadedSource;
-    outcome.save = saveFile(tool.sourcePath, {text.substr(0, offset), blocks, text.substr(offset)}, &tool.sourceStamp);
+    outcome.save = saveFile(state.sourcePath, {text.substr(0, offset), blocks, text.substr(offset)}, &state.sourceStamp);
     return outcome;
 }
 

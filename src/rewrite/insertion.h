@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/tool_state.h"
+#include "rewrite/rewrite_state.h"
 #include "system/system.h"
 
 namespace vorrel {
@@ -17,9 +17,9 @@ struct InsertionOutcome {
     SaveStatus save = SaveStatus::saved;
 };
 
-/// Saves tool.sourceText when it changed (then pauses 0.1 s), and when blocks
+/// Saves state.sourceText when it changed (then pauses 0.1 s), and when blocks
 /// were collected reads the file again, inserts them and saves it again.
-InsertionOutcome insertIncludeBlocks(ToolState& tool);
+InsertionOutcome insertIncludeBlocks(RewriteState& state);
 
 /// Offset of the first line, cut at CR LF, whose first byte is not "$"
 /// (an empty line counts); npos when every line begins with "$".

@@ -2,11 +2,11 @@
 
 namespace vorrel {
 
-LoadStatus scanSource(ToolState& tool) {
-    const LoadStatus status = loadFile(tool.sourcePath, tool.sourceText, &tool.sourceStamp);
+LoadStatus scanSource(RewriteState& state) {
+    const LoadStatus status = loadFile(state.sourcePath, state.sourceText, &state.sourceStamp);
     if (status != LoadStatus::loaded) return status;
     ModuleFiles disk;
-    scanText(tool, disk);
+    scanText(state, disk);
     return status;
 }
 

@@ -19,7 +19,7 @@ const std::string timerBlock = "$IFNDEF TIMER~$DEFINE TIMER~$include \"Vorrel\\O
 
 // One scan of source against the catalogue lines, with module files from a map.
 struct Scan {
-    ToolState tool;
+    RewriteState tool;
     std::map<std::string, std::string> files;
     ModuleFiles modules;
 
@@ -105,14 +105,6 @@ TEST(ScanText, BlocksWithLoneLineBreakBytesCompareAsTheListDoes) {
     EXPECT_EQ(scan.tool.foundBlockCount, 1);
 }
 
-TEST(ScanText, DeclaredNameRunsBackToABlankOrLineBreak) {
-    EXPECT_EQ(declaredNameAt("DIM a, b AS TIMER", 8), "b");
-    EXPECT_EQ(declaredNameAt("DIM a,b AS TIMER", 7), "a,b");
-    EXPECT_EQ(declaredNameAt("t AS TIMER", 1), "t");
-    EXPECT_EQ(declaredNameAt(" AS TIMER", 0), "");
-    EXPECT_EQ(declaredNameAt("x\r\n\tt AS TIMER", 5), "\tt");
-}
-
 TEST(MemberCase, WorkedExample) {
     Scan scan(timerLine, "DIM t AS TIMER\r\nT.START\r\nt.interval = 5\r\n");
     EXPECT_EQ(scan.tool.sourceText, "DIM t AS TIMER\r\nt.Start\r\nt.Interval = 5\r\n");
@@ -168,29 +160,6 @@ TEST(MemberCase, LfOnlyModuleHeaderRunsToTheEndOfTheFile) {
     Scan scan(timerLine, "DIM t as timer\r\nt.START\nBODY\r\n", {{prefix + "O_Timer.inc", "X;Start\nbody"}});
     EXPECT_EQ(scan.tool.memberList, prefix + "O_Timer.inc\r\nStart\nbody\r\n");
     EXPECT_EQ(scan.tool.sourceText, "DIM t AS TIMER\r\nt.Start\nbody\r\n");
-}
-
-// The bytes of a declared name are read back through lists of the rewrites
-// that reach them, an entry holding whose rewrite and where it ends, in as
-// few bits as the catalogue and the longest occurrence need. A long key far
-// down the catalogue that occurs in a name makes an entry one bit wider
-// than 16 or than 32 bits; the name must still be read as that key's line
-// left it.
-void expectNameReadAfterKeyFix(int catalogueLines, std::size_t keyLength) {
-    std::string catalogue;
-    for (int i = 0; i < catalogueLines; ++i) catalogue += catalogueLine("Vorrel", "F" + std::to_string(i) + ".inc");
-    catalogue += catalogueLine("Vorrel", std::string(keyLength - 1, 'K') + ".inc") + timerLine;
-    const std::string name = "xyz" + std::string(keyLength - 1, 'k') + "(y";
-    Scan scan(catalogue, "DIM " + name + " AS TIMER\r\n" + name + ".START\r\n");
-    const std::string fixed = "xyz" + std::string(keyLength - 1, 'K') + "(y";
-    EXPECT_TRUE(scan.tool.sourceText == "DIM " + fixed + " AS TIMER\r\n" + fixed + ".Start\r\n")
-        << catalogueLines << " lines, a key of " << keyLength << " bytes";
-    EXPECT_EQ(scan.tool.addedCount, 2);
-}
-
-TEST(MemberCase, LongNamesReadTheRewritesOfLinesFarDownTheCatalogue) {
-    expectNameReadAfterKeyFix(599, 100);      // 10 bits of rewrite, 7 of end
-    expectNameReadAfterKeyFix(4999, 600000);  // 13 bits of rewrite, 20 of end
 }
 
 TEST(InsertionOffset, FirstLineNotBeginningWithDollar) {

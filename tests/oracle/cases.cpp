@@ -7,6 +7,7 @@
 #include "catalogue/catalogue.h"
 #include "oracle.h"
 #include "rewrite/insertion.h"
+#include "rewrite/engine.h"
 #include "rewrite/scan.h"
 #include "text/text.h"
 
@@ -43,28 +44,20 @@ std::string noise(std::mt19937_64& random, std::size_t count) {
     return text;
 }
 
-void runScan(bool fast, const RewriteCase& rewriteCase, const ScanLimits& limits, ToolState& tool,
-             std::set<std::string>& reads, ScanFindings& findings) {
-    tool.catalogueList = rewriteCase.catalogueList;
-    tool.vorrelPrefix = rewriteCase.vorrelPrefix;
-    tool.sourceText = rewriteCase.source;
+enum class Scanner { fast, wide, reference };
+
+void runScan(Scanner scanner, const RewriteCase& rewriteCase, RewriteState& state, std::set<std::string>& reads) {
+    state.catalogueList = rewriteCase.catalogueList;
+    state.vorrelPrefix = rewriteCase.vorrelPrefix;
+    state.sourceText = rewriteCase.source;
     ModuleFiles modules;
     modules.files = &rewriteCase.files;
-    if (fast) {
-        vorrel::scanText(tool, modules, limits, findings);
-    } else {
-        oracle::scanText(tool, modules);
+    switch (scanner) {
+    case Scanner::fast: vorrel::scanText(state, modules); break;
+    case Scanner::wide: engine::scanWith<std::uint64_t>(state, modules); break;
+    case Scanner::reference: oracle::scanText(state, modules); break;
     }
     reads.insert(modules.reads.begin(), modules.reads.end());
-}
-
-std::string describeReaches(const ScanFindings& findings) {
-    std::string out = std::to_string(findings.reaches.size()) + " reaches:";
-    for (const ScanReach& reach : findings.reaches) {
-        out += " " + std::to_string(reach.writer) + ">" + std::to_string(reach.pattern) + "@" +
-               std::to_string(reach.offset);
-    }
-    return out;
 }
 
 std::string printable(const std::string& text) {
@@ -81,6 +74,37 @@ std::string printable(const std::string& text) {
         } else out += c;
     }
     return "\"" + out + "\"";
+}
+
+// The first difference between what the two scans leave behind.
+std::string differenceOf(const RewriteState& fast, const std::set<std::string>& fastReads, const RewriteState& slow,
+                         const std::set<std::string>& slowReads) {
+    std::ostringstream difference;
+    if (fast.sourceText != slow.sourceText) {
+        difference << "source text " << printable(fast.sourceText) << " instead of " << printable(slow.sourceText);
+    } else if (fast.sourceChanged != slow.sourceChanged) {
+        difference << "changed flag " << fast.sourceChanged << " instead of " << slow.sourceChanged;
+    } else if (fast.addedCount != slow.addedCount) {
+        difference << "count " << fast.addedCount << " instead of " << slow.addedCount;
+    } else if (fast.foundBlocks != slow.foundBlocks || fast.foundBlockCount != slow.foundBlockCount) {
+        difference << "blocks " << printable(fast.foundBlocks) << " instead of " << printable(slow.foundBlocks);
+    } else if (fast.memberList != slow.memberList) {
+        difference << "member list " << printable(fast.memberList) << " instead of " << printable(slow.memberList);
+    } else if (fastReads != slowReads) {
+        difference << "read " << fastReads.size() << " module files instead of " << slowReads.size();
+    } else {
+        bool slowInserted = false;
+        const std::string expected = insertBlocks(slow.sourceText, slow.foundBlocks, slowInserted);
+        const std::size_t offset = insertionOffset(fast.sourceText);
+        const bool fastInserted = offset != std::string::npos;
+        const std::string actual = fastInserted ? fast.sourceText.substr(0, offset) + includeBlocksText(fast.foundBlocks) +
+                                                      fast.sourceText.substr(offset)
+                                                : fast.sourceText;
+        if (fastInserted != slowInserted || actual != expected) {
+            difference << "inserted " << printable(actual) << " instead of " << printable(expected);
+        }
+    }
+    return difference.str();
 }
 
 }  // namespace
@@ -160,13 +184,14 @@ RewriteCase randomCase(std::mt19937_64& random) {
 RewriteCase randomDeclarationRun(std::mt19937_64& random) {
     // Type names whose key " AS name" overlaps itself, and members made of
     // the same few bytes, so that member rewrites and key fixes keep
-    // undoing one another.
-    static const std::vector<std::string> types = {"S AS S", "S AS S AS S", "A AS A", "AS", "S S"};
+    // undoing one another, and a key's case fix reaches the name of the
+    // declaration after it.
+    static const std::vector<std::string> types = {"S AS S", "S AS S AS S", "A AS A", "AS", "S S", "S"};
     static const std::vector<std::string> memberPieces = {"s", "S", "a", "A", " ", " ", "as", "AS", "=", "(", ""};
     RewriteCase rewriteCase;
     rewriteCase.vorrelPrefix = "lib\\Vorrel\\";
     const std::size_t typeCount = 1 + random() % 2;
-    std::vector<std::string> typeNames;
+    std::vector<std::string> typeNames, members;
     for (std::size_t t = 0; t < typeCount; ++t) {
         const std::string name = pick(random, types);
         const std::string file = "O_" + name + (t == 0 ? "" : "2") + ".inc";
@@ -176,20 +201,25 @@ RewriteCase randomDeclarationRun(std::mt19937_64& random) {
             std::string member;
             for (std::size_t k = 1 + random() % 4; k > 0; --k) member += pick(random, memberPieces);
             header += ";" + member;
+            members.push_back(member);
         }
         rewriteCase.files[rewriteCase.vorrelPrefix + file] = header + "\r\nbody\r\n";
         typeNames.push_back(name);
     }
     rewriteCase.catalogueList += "\r\n";
-    // Runs of declarations, each name the end of the one before, a few
-    // member uses, and unrelated filler that makes whole-text comparisons
-    // dearer than the declarations they would spare.
+    // Runs of declarations, each name the end of the one before, uses of
+    // the members after the names, and unrelated filler that makes
+    // whole-text comparisons dearer than the declarations they would spare.
     const std::vector<std::string> filler = {"PRINT x\r\n", "s.S = 1\r\n", "S.a(2)\r\n", "x = y\r\n", "s.a s.s "};
     for (std::size_t line = 2 + random() % 12; line > 0; --line) {
         std::string text = random() % 2 ? "DIM s" : "DIM S";
         const std::string& type = pick(random, typeNames);
         for (std::size_t r = 1 + random() % 10; r > 0; --r) text += " as " + type;
         rewriteCase.source += randomCasing(random, text) + "\r\n";
+        for (std::size_t u = members.empty() ? 0 : random() % 4; u > 0; --u) {
+            rewriteCase.source += randomCasing(random, pick(random, {"s", "a", "as"}) + "." + pick(random, members)) +
+                                  pick(random, {" ", "=", "(", "\r\n"});
+        }
         for (std::size_t f = random() % 4 == 0 ? random() % 40 : 0; f > 0; --f) {
             rewriteCase.source += randomCasing(random, pick(random, filler));
         }
@@ -251,45 +281,17 @@ std::string caseToBytes(const RewriteCase& rewriteCase) {
     return bytes;
 }
 
-std::string compareScans(const RewriteCase& rewriteCase, const ScanLimits& limits) {
-    ToolState fast, slow, plain;
-    std::set<std::string> fastReads, slowReads, plainReads;
-    ScanFindings fastFindings, slowFindings, plainFindings;
-    runScan(true, rewriteCase, limits, fast, fastReads, fastFindings);
-    runScan(false, rewriteCase, limits, slow, slowReads, slowFindings);
-    // What the set-up works out must not depend on how it is kept or how
-    // much of the text is gone through at a time. A reach lost at the edge
-    // of a window rarely shows in the text, which is why it is compared.
-    runScan(true, rewriteCase, ScanLimits(), plain, plainReads, plainFindings);
-    std::ostringstream difference;
-    if (fastFindings.reaches != plainFindings.reaches) {
-        difference << "found " << describeReaches(fastFindings) << " under the limits and "
-                   << describeReaches(plainFindings) << " under the defaults";
-    } else if (fast.sourceText != slow.sourceText) {
-        difference << "source text " << printable(fast.sourceText) << " instead of " << printable(slow.sourceText);
-    } else if (fast.sourceChanged != slow.sourceChanged) {
-        difference << "changed flag " << fast.sourceChanged << " instead of " << slow.sourceChanged;
-    } else if (fast.addedCount != slow.addedCount) {
-        difference << "count " << fast.addedCount << " instead of " << slow.addedCount;
-    } else if (fast.foundBlocks != slow.foundBlocks || fast.foundBlockCount != slow.foundBlockCount) {
-        difference << "blocks " << printable(fast.foundBlocks) << " instead of " << printable(slow.foundBlocks);
-    } else if (fast.memberList != slow.memberList) {
-        difference << "member list " << printable(fast.memberList) << " instead of " << printable(slow.memberList);
-    } else if (fastReads != slowReads) {
-        difference << "read " << fastReads.size() << " module files instead of " << slowReads.size();
-    } else {
-        bool slowInserted = false;
-        const std::string expected = insertBlocks(slow.sourceText, slow.foundBlocks, slowInserted);
-        const std::size_t offset = insertionOffset(fast.sourceText);
-        const bool fastInserted = offset != std::string::npos;
-        const std::string actual = fastInserted ? fast.sourceText.substr(0, offset) + includeBlocksText(fast.foundBlocks) +
-                                                      fast.sourceText.substr(offset)
-                                                : fast.sourceText;
-        if (fastInserted != slowInserted || actual != expected) {
-            difference << "inserted " << printable(actual) << " instead of " << printable(expected);
-        }
-    }
-    return difference.str();
+std::string compareScans(const RewriteCase& rewriteCase) {
+    RewriteState fast, wide, slow;
+    std::set<std::string> fastReads, wideReads, slowReads;
+    runScan(Scanner::fast, rewriteCase, fast, fastReads);
+    runScan(Scanner::reference, rewriteCase, slow, slowReads);
+    std::string difference = differenceOf(fast, fastReads, slow, slowReads);
+    if (!difference.empty()) return difference;
+    // The same engine with the offsets that texts over 4 GiB take.
+    runScan(Scanner::wide, rewriteCase, wide, wideReads);
+    difference = differenceOf(wide, wideReads, slow, slowReads);
+    return difference.empty() ? "" : "with 64-bit offsets: " + difference;
 }
 
 std::string describeCase(const RewriteCase& rewriteCase) {

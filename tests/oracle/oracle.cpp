@@ -11,18 +11,21 @@ namespace {
 
 const std::string crlf = "\r\n";
 
+// The upper-case copy of the source the scan searches, made once.
+std::string upperSource;
+
 // Brings every occurrence of x's upper-case form to the spelling x, one
 // distinct spelling at a time, resuming one byte after each occurrence.
-void recase(ToolState& tool, const std::string& x) {
+void recase(RewriteState& tool, const std::string& x) {
     const std::string upperX = toUpper(x);
-    std::int64_t p = findText(1, tool.upperSource, upperX);
+    std::int64_t p = findText(1, upperSource, upperX);
     while (p != 0) {
         const std::string hit = midPart(tool.sourceText, p - 1, static_cast<std::int64_t>(x.size()));
         if (compareText(hit, x) != 0) {
             tool.sourceText = replaceAll(tool.sourceText, hit, x);
             tool.sourceChanged = true;
         }
-        p = findText(p + 1, tool.upperSource, upperX);
+        p = findText(p + 1, upperSource, upperX);
     }
 }
 
@@ -38,9 +41,10 @@ std::string declaredNameAt(const std::string& text, std::int64_t p) {
 
 }  // namespace
 
-void normaliseMemberCase(ToolState& tool, ModuleFiles& modules) {
-    if (findText(1, toLower(tool.includeBlock), "vorrel\\") == 0) return;
-    const std::string modulePath = tool.vorrelPrefix + textBeforeFirst(textAfterLast(tool.includeBlock, "\\"), "\"");
+void normaliseMemberCase(RewriteState& tool, ModuleFiles& modules, const std::string& declaredName,
+                         const std::string& includeBlock) {
+    if (findText(1, toLower(includeBlock), "vorrel\\") == 0) return;
+    const std::string modulePath = tool.vorrelPrefix + textBeforeFirst(textAfterLast(includeBlock, "\\"), "\"");
     if (compareText(fieldAt(tool.memberList, crlf, 1), modulePath) != 0) {
         tool.memberList = "";
         std::string moduleText = readModuleFile(modules, modulePath);
@@ -52,22 +56,22 @@ void normaliseMemberCase(ToolState& tool, ModuleFiles& modules) {
     const std::int64_t n = countOccurrences(tool.memberList, crlf);
     for (std::int64_t k = 1; k <= n - 1; ++k) {
         const std::string m = fieldAt(tool.memberList, crlf, k + 1);
-        recase(tool, tool.declaredName + "." + m);
+        recase(tool, declaredName + "." + m);
         recase(tool, m + " ");
         recase(tool, m + "=");
         recase(tool, m + "(");
     }
 }
 
-void scanText(ToolState& tool, ModuleFiles& modules) {
-    tool.upperSource = toUpper(tool.sourceText);
+void scanText(RewriteState& tool, ModuleFiles& modules) {
+    upperSource = toUpper(tool.sourceText);
     tool.sourceChanged = false;
     const std::int64_t n = countOccurrences(tool.catalogueList, crlf);
     for (std::int64_t i = 0; i <= n; ++i) {
         const std::string line = fieldAt(tool.catalogueList, crlf, i + 1);
         const std::string key = fieldAt(toUpper(line), ";", 1);
         if (key.empty()) continue;
-        const std::int64_t first = findText(1, tool.upperSource, key);
+        const std::int64_t first = findText(1, upperSource, key);
         if (first == 0) continue;
         std::int64_t p = first;
         while (p != 0) {
@@ -77,11 +81,11 @@ void scanText(ToolState& tool, ModuleFiles& modules) {
                 tool.sourceChanged = true;
             }
             if (leftPart(key, 4) == " AS ") {
-                tool.declaredName = declaredNameAt(tool.sourceText, p);
-                tool.includeBlock = fieldAt(line, ";", 2);
-                normaliseMemberCase(tool, modules);
+                const std::string declaredName = declaredNameAt(tool.sourceText, p);
+                const std::string includeBlock = fieldAt(line, ";", 2);
+                normaliseMemberCase(tool, modules, declaredName, includeBlock);
             }
-            p = findText(p + 1, tool.upperSource, key);
+            p = findText(p + 1, upperSource, key);
         }
         const std::string block = fieldAt(line, ";", 2);
         tool.addedCount = tool.addedCount + 1;

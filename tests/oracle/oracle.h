@@ -6,16 +6,18 @@
 
 #include <string>
 
-#include "driver/tool_state.h"
+#include "rewrite/rewrite_state.h"
 #include "rewrite/module_files.h"
 
 namespace vorrel::oracle {
 
-/// The scan of tool.sourceText against tool.catalogueList, step by step.
-void scanText(ToolState& tool, ModuleFiles& modules);
+/// The scan of state.sourceText against state.catalogueList, step by step.
+void scanText(RewriteState& state, ModuleFiles& modules);
 
-/// The member case pass for tool.declaredName and tool.includeBlock.
-void normaliseMemberCase(ToolState& tool, ModuleFiles& modules);
+/// The member case pass for the declaration of declaredName whose catalogue
+/// line has includeBlock.
+void normaliseMemberCase(RewriteState& state, ModuleFiles& modules, const std::string& declaredName,
+                         const std::string& includeBlock);
 
 /// The file text after inserting foundBlocks into reloaded, line by line;
 /// inserted is false when every line begins with "$" and nothing is inserted.

@@ -1,0 +1,129 @@
+// The scan engine's shared state and its three phases: set-up (setup.cpp),
+// replay (replay.cpp) and the final text (final_text.cpp). DESIGN.md beside
+// this file walks an example through every phase and defines the terms used
+// here: pass, paint, replay, observed byte, turn, chain.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "rewrite/module_files.h"
+#include "rewrite/rewrite_state.h"
+
+namespace vorrel::engine {
+
+inline constexpr std::uint32_t none = 0xffffffffu;
+
+/// A spelling a pass writes: a declared name (names.values[0] is the empty
+/// one) followed by a fixed text.
+struct Spelling {
+    std::uint32_t name = 0;
+    std::uint32_t text = none;
+    bool operator==(const Spelling& other) const { return name == other.name && text == other.text; }
+};
+
+/// Texts kept once each and referred to by number.
+struct Interned {
+    std::vector<std::string> values;
+    std::unordered_map<std::string, std::uint32_t> ids;
+};
+
+/// The number of value in pool, adding it when new.
+std::uint32_t intern(Interned& pool, std::string_view value);
+
+template <typename Offset>
+struct Pattern {
+    std::string upper;             // the bytes searched for in the upper-case source
+    std::vector<Offset> at;        // every occurrence, ascending
+    std::vector<Offset> gaps;      // distinct distances below the length between neighbouring occurrences
+    std::vector<Offset> touching;  // indexes into at of the occurrences that hold an observed byte,
+    bool allTouch = false;         //   unless all of them do
+    bool replayable = false;       // a pass may need replaying, so every occurrence is observed
+    std::uint64_t paintTime = 0;   // the last paint: when (0: never) and with which spelling
+    Spelling painted;
+    Spelling checked{none, none};  // a spelling every occurrence had while the source was unchanged
+    Spelling clean{none, none};    // the touching occurrences hold this paint's spelling, unchanged since
+};
+
+/// An object module whose member list the scan uses.
+struct Module {
+    std::string memberList;                 // module path, then the members, every line ended by CR LF
+    std::vector<std::string> members;
+    std::vector<std::uint32_t> dotTexts;    // per member: "." and the member, pass 1 after the name
+    std::vector<std::uint32_t> sepPatterns; // per member three: the member then " ", "=", "("; none
+    std::vector<std::uint32_t> sepTexts;    //   for patterns without a letter, which never change a byte
+};
+
+/// One module with one declared name: the patterns of pass 1, NAME.MEMBER.
+struct Declared {
+    std::uint32_t module = none;
+    std::string upperName;
+    std::vector<std::uint32_t> dotPatterns;  // per member; none when without a letter
+};
+
+template <typename Offset>
+struct Line {
+    std::string block;                    // include block, in the catalogue's letter case
+    std::uint32_t key = none;             // pattern of the match key; none when it is empty
+    std::uint32_t keyText = none;         // the key as a spelling's text
+    std::uint32_t module = none;          // an object line that passes the folder gate
+    bool hasTurns = false;                // an object line whose module lists members
+    std::vector<Offset> nameStart;        // per key occurrence: where its declared name begins
+    std::vector<std::uint32_t> declared;  // per key occurrence: its Declared
+};
+
+template <typename Offset>
+struct Engine {
+    RewriteState& state;  // sourceText is re-cased in place
+    ModuleFiles& files;
+    std::vector<Pattern<Offset>> patterns{};
+    std::unordered_map<std::string, std::uint32_t> patternIds{};  // by upper-case bytes
+    Interned names{};  // declared names as spelled
+    Interned texts{};  // fixed texts of spellings
+    std::vector<Line<Offset>> lines{};
+    std::vector<Module> modules{};
+    std::unordered_map<std::string, std::uint32_t> moduleIds{};  // by module path
+    std::vector<Declared> declared{};
+    std::unordered_map<std::string, std::uint32_t> declaredIds{};  // by module number and upper name
+    std::vector<std::uint64_t> observed{};  // a bit per source byte; empty when there is none
+    // The touching occurrences of the patterns that not all touch: where
+    // they begin and whose they are, ascending, and the longest such pattern.
+    std::vector<std::pair<Offset, std::uint32_t>> touchers{};
+    std::size_t longestToucher = 0;
+    std::uint64_t clock = 0;              // counts passes, to order paints
+};
+
+/// Set-up: the catalogue lines, both searches, the declarations and the
+/// observed bytes.
+template <typename Offset>
+void setUp(Engine<Offset>& engine);
+
+/// The catalogue loop: paints, replays and turns, counting and collecting.
+template <typename Offset>
+void replayLines(Engine<Offset>& engine);
+
+/// Writes every paint's last spelling into the bytes nothing observes.
+template <typename Offset>
+void paintFinalText(Engine<Offset>& engine);
+
+/// The whole scan with offsets of this width: std::uint32_t below 4 GiB of
+/// text, std::uint64_t beyond.
+template <typename Offset>
+void scanWith(RewriteState& state, ModuleFiles& files);
+
+/// The bytes of spelling.
+template <typename Offset>
+std::string spell(const Engine<Offset>& engine, Spelling spelling);
+
+/// Whether x agrees with itself at every distance in gaps, so that a pass
+/// writing x leaves every occurrence spelled x whatever it meets.
+template <typename Offset>
+bool selfConsistent(std::string_view x, const std::vector<Offset>& gaps);
+
+/// Whether any byte in [from, to) is observed.
+bool anyObserved(const std::vector<std::uint64_t>& observed, std::uint64_t from, std::uint64_t to);
+
+}  // namespace vorrel::engine

@@ -1,0 +1,495 @@
+// The catalogue loop, replayed: a paint for every pass that leaves all of its
+// occurrences in its own spelling, step by step replays for those that may
+// not, and a turn (the key's case fix and the member passes) for every
+// object declaration. Only observed bytes are kept current as it goes; see
+// DESIGN.md.
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+
+#include "rewrite/engine.h"
+#include "text/text.h"
+
+namespace vorrel::engine {
+
+namespace {
+
+bool isUpper(char c) { return c >= 'A' && c <= 'Z'; }
+
+std::uint64_t hashBytes(std::string_view bytes) {
+    std::uint64_t hash = 0xcbf29ce484222325ull ^ bytes.size();
+    for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    return hash;
+}
+
+template <typename Offset>
+struct Replay {
+    Engine<Offset>& engine;
+    std::string& text;
+    // Observed bytes the current turn changed, for telling whether it left
+    // them as it found them. Only letter case ever changes, so a bit tells
+    // a byte's case before the turn.
+    bool logging = false;
+    std::vector<std::uint64_t> changed{};      // a bit per source byte
+    std::vector<std::uint64_t> wasUpper{};     // a bit per source byte changed: its case before the turn
+    std::vector<std::size_t> changedWords{};   // the words of changed with a bit set
+    const Pattern<Offset>* key = nullptr;        // the key of the line being turned, and its occurrences
+    std::unordered_map<std::uint64_t, std::vector<Offset>> bySpelling{};  // not spelled as the key, by hash
+    std::size_t filed = 0;
+    std::vector<Offset> dirty{};  // key occurrences written since they were last filed
+    std::vector<bool> isDirty{};
+    std::vector<std::uint32_t> cleanAllTouch{};  // the clean patterns whose occurrences all touch
+};
+
+template <typename Offset>
+bool isObserved(const Engine<Offset>& engine, std::uint64_t byte) {
+    return !engine.observed.empty() && (engine.observed[byte / 64] >> (byte % 64) & 1) != 0;
+}
+
+template <typename Offset>
+void fileKey(Replay<Offset>& replay, std::size_t i) {
+    const Pattern<Offset>& key = *replay.key;
+    const std::string_view spelling = std::string_view(replay.text).substr(key.at[i], key.upper.size());
+    if (spelling == key.upper) return;  // never looked up
+    replay.bySpelling[hashBytes(spelling)].push_back(static_cast<Offset>(i));
+    ++replay.filed;
+}
+
+template <typename Offset>
+void fileAllKeys(Replay<Offset>& replay) {
+    replay.bySpelling.clear();
+    replay.filed = 0;
+    for (std::size_t i = 0; i < replay.key->at.size(); ++i) fileKey(replay, i);
+}
+
+// Marks the key occurrences that overlap [from, to) to be filed again under
+// their new spelling before the next lookup; stale entries are dropped when
+// their spelling is looked up.
+template <typename Offset>
+void markKeysDirty(Replay<Offset>& replay, std::uint64_t from, std::uint64_t to) {
+    if (replay.key == nullptr) return;
+    const std::vector<Offset>& at = replay.key->at;
+    const std::uint64_t length = replay.key->upper.size();
+    const std::uint64_t low = from + 1 > length ? from + 1 - length : 0;
+    for (auto it = std::lower_bound(at.begin(), at.end(), low); it != at.end() && *it < to; ++it) {
+        const std::size_t i = static_cast<std::size_t>(it - at.begin());
+        if (replay.isDirty[i]) continue;
+        replay.isDirty[i] = true;
+        replay.dirty.push_back(static_cast<Offset>(i));
+    }
+}
+
+template <typename Offset>
+void fileDirtyKeys(Replay<Offset>& replay) {
+    for (const Offset i : replay.dirty) {
+        replay.isDirty[i] = false;
+        fileKey(replay, i);
+    }
+    replay.dirty.clear();
+    if (replay.filed > 2 * replay.key->at.size() + 1024) fileAllKeys(replay);
+}
+
+// Forgets that the patterns whose touching occurrences overlap [from, to),
+// now changed, are clean.
+template <typename Offset>
+void soil(Replay<Offset>& replay, std::uint64_t from, std::uint64_t to) {
+    Engine<Offset>& engine = replay.engine;
+    const std::uint64_t low = from + 1 > engine.longestToucher ? from + 1 - engine.longestToucher : 0;
+    const auto first = std::lower_bound(engine.touchers.begin(), engine.touchers.end(), std::make_pair(static_cast<Offset>(low), std::uint32_t(0)));
+    for (auto it = first; it != engine.touchers.end() && it->first < to; ++it) {
+        Pattern<Offset>& pattern = engine.patterns[it->second];
+        if (it->first + pattern.upper.size() > from) pattern.clean = Spelling{none, none};
+    }
+    std::vector<std::uint32_t>& clean = replay.cleanAllTouch;
+    clean.erase(std::remove_if(clean.begin(), clean.end(),
+                               [&](std::uint32_t id) {
+                                   Pattern<Offset>& pattern = engine.patterns[id];
+                                   const std::uint64_t start = from + 1 > pattern.upper.size() ? from + 1 - pattern.upper.size() : 0;
+                                   const auto at = std::lower_bound(pattern.at.begin(), pattern.at.end(), start);
+                                   if (at == pattern.at.end() || *at >= to) return false;
+                                   pattern.clean = Spelling{none, none};
+                                   return true;
+                               }),
+                clean.end());
+}
+
+// Writes the observed bytes of x at offset at.
+template <typename Offset>
+void writeObserved(Replay<Offset>& replay, std::uint64_t at, std::string_view x) {
+    bool changed = false;
+    for (std::size_t j = 0; j < x.size(); ++j) {
+        const std::uint64_t byte = at + j;
+        if (replay.text[byte] == x[j] || !isObserved(replay.engine, byte)) continue;
+        const std::uint64_t bit = std::uint64_t(1) << (byte % 64);
+        if (replay.logging && (replay.changed[byte / 64] & bit) == 0) {
+            if (replay.changed[byte / 64] == 0) replay.changedWords.push_back(byte / 64);
+            replay.changed[byte / 64] |= bit;
+            if (isUpper(replay.text[byte])) replay.wasUpper[byte / 64] |= bit; else replay.wasUpper[byte / 64] &= ~bit;
+        }
+        replay.text[byte] = x[j];
+        changed = true;
+    }
+    if (!changed) return;
+    replay.engine.state.sourceChanged = true;
+    markKeysDirty(replay, at, at + x.size());
+    soil(replay, at, at + x.size());
+}
+
+// A pass that leaves every occurrence spelled as it writes: only its time
+// and spelling are kept, and its occurrences on observed bytes are written.
+template <typename Offset>
+void paint(Replay<Offset>& replay, Pattern<Offset>& pattern, Spelling spelling) {
+    const std::string x = spell(replay.engine, spelling);
+    if (!replay.engine.state.sourceChanged && !(pattern.checked == spelling)) {
+        for (const Offset at : pattern.at) {
+            if (replay.text.compare(at, x.size(), x) != 0) {
+                replay.engine.state.sourceChanged = true;
+                break;
+            }
+        }
+        pattern.checked = spelling;
+    }
+    pattern.paintTime = ++replay.engine.clock;
+    pattern.painted = spelling;
+    if (pattern.clean == spelling) return;  // its observed bytes hold x already
+    if (pattern.allTouch) {
+        for (const Offset at : pattern.at) writeObserved(replay, at, x);
+        // A clean pattern is listed already.
+        if (pattern.clean == Spelling{none, none}) {
+            replay.cleanAllTouch.push_back(static_cast<std::uint32_t>(&pattern - replay.engine.patterns.data()));
+        }
+    } else {
+        for (const Offset i : pattern.touching) writeObserved(replay, pattern.at[i], x);
+    }
+    pattern.clean = spelling;
+}
+
+// One replayed pass over the chains of one pattern, each distinct spelling
+// of a chain kept once as a group: a replace changes a chain by what it holds
+// alone, so chains that start alike stay alike, and those that come to be
+// alike merge.
+template <typename Offset>
+struct Chains {
+    const std::vector<Offset>& at;
+    std::size_t length;                          // of the pattern
+    std::vector<std::size_t> first{};            // chain c holds the occurrences [first[c], first[c + 1])
+    std::vector<std::uint32_t> groupOfChain{};
+    std::vector<std::string> content{};          // per group
+    std::vector<std::size_t> sample{};           // per group: a chain spelled so, for its occurrences
+    std::vector<std::uint32_t> parent{};         // a merged group points at the group it joined
+    std::vector<std::uint32_t> live{};
+    std::unordered_map<std::string_view, std::uint32_t> byContent{};
+};
+
+template <typename Offset>
+std::uint32_t groupOf(Chains<Offset>& chains, std::size_t chain) {
+    std::uint32_t group = chains.groupOfChain[chain];
+    while (chains.parent[group] != group) group = chains.parent[group] = chains.parent[chains.parent[group]];
+    return chains.groupOfChain[chain] = group;
+}
+
+template <typename Offset>
+void groupChains(Chains<Offset>& chains, const std::string& text) {
+    const std::vector<Offset>& at = chains.at;
+    for (std::size_t i = 0; i < at.size();) {
+        std::size_t end = i + 1;
+        while (end < at.size() && at[end] < at[end - 1] + chains.length) ++end;
+        chains.first.push_back(i);
+        i = end;
+    }
+    chains.first.push_back(at.size());
+    chains.content.reserve(chains.first.size());  // the views in byContent point into these strings
+    for (std::size_t chain = 0; chain + 1 < chains.first.size(); ++chain) {
+        const std::size_t begin = at[chains.first[chain]], end = at[chains.first[chain + 1] - 1] + chains.length;
+        const std::string_view spelled = std::string_view(text).substr(begin, end - begin);
+        auto found = chains.byContent.find(spelled);
+        if (found == chains.byContent.end()) {
+            const auto group = static_cast<std::uint32_t>(chains.content.size());
+            chains.content.emplace_back(spelled);
+            chains.sample.push_back(chain);
+            chains.parent.push_back(group);
+            chains.live.push_back(group);
+            found = chains.byContent.emplace(chains.content.back(), group).first;
+        }
+        chains.groupOfChain.push_back(found->second);
+    }
+}
+
+// One text-wide replace of h by x: in each chain, left to right, the
+// occurrences spelled h that do not overlap one already replaced.
+template <typename Offset>
+void replaceInGroups(Chains<Offset>& chains, std::string_view h, std::string_view x) {
+    std::vector<std::uint32_t> changed;
+    for (const std::uint32_t group : chains.live) {
+        std::string& content = chains.content[group];
+        const std::size_t chain = chains.sample[group];
+        const Offset start = chains.at[chains.first[chain]];
+        std::size_t end = 0;
+        for (std::size_t i = chains.first[chain]; i < chains.first[chain + 1]; ++i) {
+            const std::size_t offset = chains.at[i] - start;
+            if (offset < end || content.compare(offset, h.size(), h) != 0) continue;
+            if (end == 0) chains.byContent.erase(content);
+            content.replace(offset, x.size(), x);
+            end = offset + x.size();
+        }
+        if (end != 0) changed.push_back(group);
+    }
+    for (const std::uint32_t group : changed) {
+        const auto [found, added] = chains.byContent.try_emplace(chains.content[group], group);
+        if (added) continue;
+        chains.parent[group] = found->second;
+        std::string().swap(chains.content[group]);
+    }
+    if (changed.empty()) return;
+    chains.live.erase(std::remove_if(chains.live.begin(), chains.live.end(),
+                                     [&chains](std::uint32_t group) { return chains.parent[group] != group; }),
+                      chains.live.end());
+}
+
+// A pass whose spelling disagrees with itself where its occurrences overlap,
+// replayed step by step over its chains of overlapping occurrences.
+template <typename Offset>
+void replayPass(Replay<Offset>& replay, const Pattern<Offset>& pattern, std::string_view x) {
+    Chains<Offset> chains{pattern.at, x.size()};
+    groupChains(chains, replay.text);
+    for (std::size_t chain = 0; chain + 1 < chains.first.size(); ++chain) {
+        const Offset start = pattern.at[chains.first[chain]];
+        for (std::size_t i = chains.first[chain]; i < chains.first[chain + 1]; ++i) {
+            const std::string& content = chains.content[groupOf(chains, chain)];
+            const std::size_t offset = pattern.at[i] - start;
+            if (content.compare(offset, x.size(), x) == 0) continue;
+            replaceInGroups(chains, std::string(content, offset, x.size()), x);
+            replay.engine.state.sourceChanged = true;
+        }
+    }
+    for (std::size_t chain = 0; chain + 1 < chains.first.size(); ++chain) {
+        writeObserved(replay, pattern.at[chains.first[chain]], chains.content[groupOf(chains, chain)]);
+    }
+}
+
+template <typename Offset>
+void runPass(Replay<Offset>& replay, std::uint32_t id, Spelling spelling) {
+    if (id == none) return;
+    Pattern<Offset>& pattern = replay.engine.patterns[id];
+    if (pattern.at.empty()) return;
+    if (pattern.gaps.empty()) return paint(replay, pattern, spelling);
+    const std::string x = spell(replay.engine, spelling);
+    if (selfConsistent(x, pattern.gaps)) return paint(replay, pattern, spelling);
+    replayPass(replay, pattern, x);
+}
+
+template <typename Offset>
+void runMembers(Replay<Offset>& replay, std::uint32_t module, std::uint32_t declared, std::uint32_t name) {
+    const Module& passes = replay.engine.modules[module];
+    const std::vector<std::uint32_t>& dotPatterns = replay.engine.declared[declared].dotPatterns;
+    for (std::size_t k = 0; k < passes.members.size(); ++k) {
+        runPass(replay, dotPatterns[k], Spelling{name, passes.dotTexts[k]});
+        for (std::size_t s = 3 * k; s < 3 * k + 3; ++s) runPass(replay, passes.sepPatterns[s], Spelling{0, passes.sepTexts[s]});
+    }
+}
+
+template <typename Offset>
+bool keySpelledAs(const Replay<Offset>& replay, std::size_t i, std::string_view h) {
+    return std::string_view(replay.text).substr(replay.key->at[i], h.size()) == h;
+}
+
+// The key's case fix at a declaration spelled h: one text-wide replace of
+// h by the key, over the key occurrences filed under h.
+template <typename Offset>
+void keyStep(Replay<Offset>& replay, std::string_view h) {
+    const Pattern<Offset>& key = *replay.key;
+    fileDirtyKeys(replay);
+    // Writing only marks occurrences to be filed again, so spelled stays valid.
+    std::vector<Offset>& spelled = replay.bySpelling[hashBytes(h)];
+    spelled.erase(std::remove_if(spelled.begin(), spelled.end(), [&](Offset i) { return !keySpelledAs(replay, i, h); }),
+                  spelled.end());
+    std::sort(spelled.begin(), spelled.end());
+    spelled.erase(std::unique(spelled.begin(), spelled.end()), spelled.end());
+    std::uint64_t end = 0;
+    for (const Offset i : spelled) {
+        if (key.at[i] < end) continue;
+        writeObserved(replay, key.at[i], key.upper);
+        end = key.at[i] + h.size();
+    }
+}
+
+// Whether the replace of h would change the key occurrence j, spelled h:
+// from the first occurrence spelled h in the run of overlapping ones that
+// leads to j, which nothing before it can shadow, left to right.
+template <typename Offset>
+bool chosenByReplace(const Replay<Offset>& replay, std::size_t j, std::string_view h) {
+    const std::vector<Offset>& at = replay.key->at;
+    std::size_t first = j;
+    for (bool earlier = true; earlier;) {
+        earlier = false;
+        for (std::size_t k = first; k > 0 && at[k - 1] + h.size() > at[first]; --k) {
+            if (keySpelledAs(replay, k - 1, h)) {
+                first = k - 1;
+                earlier = true;
+                break;
+            }
+        }
+    }
+    std::uint64_t end = 0;
+    for (std::size_t k = first; k < j; ++k) {
+        if (at[k] >= end && keySpelledAs(replay, k, h)) end = at[k] + h.size();
+    }
+    return at[j] >= end;
+}
+
+// The declared name of key occurrence i as its case fix, the replace of h,
+// will leave it, worked out without writing.
+template <typename Offset>
+std::string nameAfterStep(const Replay<Offset>& replay, const Line<Offset>& line, std::size_t i, std::string_view h) {
+    const Pattern<Offset>& key = *replay.key;
+    const std::uint64_t start = line.nameStart[i], end = key.at[i];
+    std::string name = replay.text.substr(start, end - start);
+    if (h == key.upper || name.empty()) return name;
+    const std::uint64_t low = start + 1 > h.size() ? start + 1 - h.size() : 0;
+    for (std::size_t j = std::lower_bound(key.at.begin(), key.at.end(), low) - key.at.begin(); key.at[j] < end; ++j) {
+        if (!keySpelledAs(replay, j, h) || !chosenByReplace(replay, j, h)) continue;
+        for (std::uint64_t byte = std::max<std::uint64_t>(key.at[j], start); byte < std::min<std::uint64_t>(key.at[j] + h.size(), end); ++byte) {
+            name[byte - start] = key.upper[byte - key.at[j]];
+        }
+    }
+    return name;
+}
+
+// Whether every observed byte the turn changed is back in its case from
+// before; forgets the changes.
+template <typename Offset>
+bool leftAsFound(Replay<Offset>& replay) {
+    bool same = true;
+    for (const std::size_t word : replay.changedWords) {
+        for (std::uint64_t bits = replay.changed[word]; bits != 0 && same; bits &= bits - 1) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctzll(bits));
+            same = isUpper(replay.text[word * 64 + bit]) == ((replay.wasUpper[word] >> bit & 1) != 0);
+        }
+        replay.changed[word] = 0;
+    }
+    replay.changedWords.clear();
+    return same;
+}
+
+// The turns of one object line: signatures (the key's spelling, then the
+// name its case fix leaves) of turns that left every observed byte as they
+// found it since the last turn that did not, and the clock before the last
+// skipped turn of each declaration and name.
+struct Turns {
+    std::unordered_set<std::string> fixed;
+    std::unordered_map<std::uint64_t, std::uint64_t> skipped;
+};
+
+template <typename Offset>
+void turn(Replay<Offset>& replay, const Line<Offset>& line, std::size_t i, Turns& turns) {
+    Engine<Offset>& engine = replay.engine;
+    const Pattern<Offset>& key = *replay.key;
+    const std::string h = replay.text.substr(key.at[i], key.upper.size());
+    const std::string name = nameAfterStep(replay, line, i, h);
+    const std::uint32_t nameId = intern(engine.names, name);
+    const std::string signature = h + name;
+    if (turns.fixed.count(signature) != 0) {
+        turns.skipped[std::uint64_t(line.declared[i]) << 32 | nameId] = engine.clock;
+        engine.clock += 4 * engine.modules[line.module].members.size();
+        return;
+    }
+    replay.logging = true;
+    if (h != key.upper) keyStep(replay, h);
+    runMembers(replay, line.module, line.declared[i], nameId);
+    replay.logging = false;
+    if (leftAsFound(replay)) {
+        turns.fixed.insert(signature);
+    } else {
+        turns.fixed.clear();
+    }
+}
+
+template <typename Offset>
+void timePaint(Engine<Offset>& engine, std::uint32_t id, Spelling spelling, std::uint64_t time) {
+    if (id == none) return;
+    Pattern<Offset>& pattern = engine.patterns[id];
+    if (pattern.at.empty() || time < pattern.paintTime) return;
+    if (!pattern.gaps.empty() && !selfConsistent(spell(engine, spelling), pattern.gaps)) return;
+    pattern.paintTime = time;
+    pattern.painted = spelling;
+}
+
+// The paints of the skipped turns, at the times their passes would have had.
+template <typename Offset>
+void timeSkippedTurns(Engine<Offset>& engine, const Turns& turns) {
+    for (const auto& [declaredAndName, clock] : turns.skipped) {
+        const Declared& declared = engine.declared[declaredAndName >> 32];
+        const Module& module = engine.modules[declared.module];
+        const auto name = static_cast<std::uint32_t>(declaredAndName);
+        std::uint64_t time = clock;
+        for (std::size_t k = 0; k < module.members.size(); ++k) {
+            timePaint(engine, declared.dotPatterns[k], Spelling{name, module.dotTexts[k]}, ++time);
+            for (std::size_t s = 3 * k; s < 3 * k + 3; ++s) timePaint(engine, module.sepPatterns[s], Spelling{0, module.sepTexts[s]}, ++time);
+        }
+    }
+}
+
+template <typename Offset>
+void turnLine(Replay<Offset>& replay, const Line<Offset>& line) {
+    replay.key = &replay.engine.patterns[line.key];
+    replay.isDirty.assign(replay.key->at.size(), false);
+    fileAllKeys(replay);
+    Turns turns;
+    for (std::size_t i = 0; i < replay.key->at.size(); ++i) turn(replay, line, i, turns);
+    timeSkippedTurns(replay.engine, turns);
+    replay.key = nullptr;
+    replay.bySpelling.clear();
+    replay.dirty.clear();
+}
+
+// Counts the line and collects its block unless the list holds it. Blocks
+// without CR or LF bytes are compared whole, as the line list would; any
+// other block takes the list's own search from then on.
+struct Collected {
+    std::unordered_set<std::string> blocks;
+    bool plain = true;
+};
+
+void collect(RewriteState& state, const std::string& block, Collected& collected) {
+    state.addedCount += 1;
+    const bool plainBlock = !block.empty() && block.find_first_of("\r\n") == std::string::npos;
+    const bool known = collected.plain && plainBlock ? !collected.blocks.insert(block).second
+                                                     : findLine(state.foundBlocks, block) != -1;
+    if (known) return;
+    addLine(state.foundBlocks, block);
+    state.foundBlockCount += 1;
+    collected.plain = collected.plain && plainBlock;
+}
+
+}  // namespace
+
+template <typename Offset>
+std::string spell(const Engine<Offset>& engine, Spelling spelling) {
+    return engine.names.values[spelling.name] + engine.texts.values[spelling.text];
+}
+
+template <typename Offset>
+void replayLines(Engine<Offset>& engine) {
+    Replay<Offset> replay{engine, engine.state.sourceText};
+    replay.changed.assign(engine.observed.size(), 0);
+    replay.wasUpper.assign(engine.observed.size(), 0);
+    Collected collected;
+    collected.plain = engine.state.foundBlocks.empty();
+    for (const Line<Offset>& line : engine.lines) {
+        if (line.key == none || engine.patterns[line.key].at.empty()) continue;
+        if (line.hasTurns) {
+            turnLine(replay, line);
+        } else {
+            paint(replay, engine.patterns[line.key], Spelling{0, line.keyText});
+        }
+        if (line.module != none) engine.state.memberList = engine.modules[line.module].memberList;
+        collect(engine.state, line.block, collected);
+    }
+}
+
+template std::string spell(const Engine<std::uint32_t>&, Spelling);
+template std::string spell(const Engine<std::uint64_t>&, Spelling);
+template void replayLines(Engine<std::uint32_t>&);
+template void replayLines(Engine<std::uint64_t>&);
+
+}  // namespace vorrel::engine

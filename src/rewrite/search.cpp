@@ -1,0 +1,369 @@
+// How the search works. The text is read as if upper-cased, eight bytes at a
+// time, so no upper-case copy of it is made. Every pattern of four bytes or
+// more is filed under its anchor: four of its bytes in a row, chosen where
+// they are rare in a sample of the text and shared by few other patterns
+// (the patterns NAME.MEMBER of one name share their first four bytes, but
+// hardly ever the four around the point). At every offset of the text a
+// filter byte is read at the hash of the four bytes there, and for patterns
+// shorter than four, a byte of a table indexed by the two bytes there; only
+// offsets so marked are looked at. The marks of 64 offsets in a row are
+// gathered first, without a branch. An anchor is looked up in an open-
+// addressed table that gives the patterns filed under it, and each is
+// compared whole. Where many patterns share one anchor, the text from the
+// anchor on is hashed instead, once, length by length, and each length that
+// one of them has from its anchor on is looked up.
+#include "rewrite/search.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "text/text.h"
+
+namespace vorrel {
+
+namespace {
+
+constexpr std::size_t anchorLength = 4;
+constexpr std::uint32_t none = 0xffffffffu;
+// Patterns sharing an anchor are compared one by one up to this many.
+constexpr std::uint32_t compareAtMost = 8;
+// The text sample that anchors are chosen by: this many pieces of this many bytes.
+constexpr std::size_t samplePieces = 64;
+constexpr std::size_t samplePiece = 4096;
+// Filter bytes for each anchor, up to 2^maxFilterBits of them: the more,
+// the fewer false alarms, but the fewer fit the processor's caches.
+constexpr std::size_t filterBytesPerAnchor = 64;
+constexpr unsigned maxFilterBits = 20;
+// The marks of a filter byte and of the table of short patterns' first two bytes.
+constexpr std::uint8_t anchorMark = 1, shortMark = 2;
+
+constexpr std::uint64_t byteHashStart = 0xcbf29ce484222325ull;
+std::uint64_t byteHashStep(std::uint64_t hash, char byte) {
+    return (hash ^ static_cast<unsigned char>(byte)) * 0x100000001b3ull;
+}
+
+std::uint64_t wordAt(const char* at) {
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+// The eight bytes at at, upper-cased; past end, zeros.
+std::uint64_t upperWordAt(const char* at, const char* end) {
+    if (end - at >= 8) return upperBytes(wordAt(at));
+    char bytes[8] = {};
+    std::memcpy(bytes, at, static_cast<std::size_t>(end - at));
+    return upperBytes(wordAt(bytes));
+}
+
+char upperByte(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Whether the size bytes at text, upper-cased, are those at upper.
+bool equalsUpper(const char* text, const char* upper, std::size_t size) {
+    for (; size >= 8; size -= 8, text += 8, upper += 8) {
+        if (upperBytes(wordAt(text)) != wordAt(upper)) return false;
+    }
+    for (; size > 0; --size, ++text, ++upper) {
+        if (upperByte(*text) != *upper) return false;
+    }
+    return true;
+}
+
+// The first four bytes packed in word (as they stand in memory, on a
+// little-endian processor as every x86-64 is).
+std::uint32_t anchorOf(std::uint64_t word) { return static_cast<std::uint32_t>(word); }
+std::uint32_t anchorIn(std::string_view bytes, std::size_t at) { return anchorOf(upperWordAt(bytes.data() + at, bytes.data() + bytes.size())); }
+std::uint32_t anchorHash(std::uint32_t anchor) { return anchor * 0x9E3779B1u; }
+
+// A pattern filed under its anchor, or under its first two bytes when short.
+struct Entry {
+    std::uint32_t pattern;
+    std::uint32_t anchorAt;  // where its anchor begins in it
+    std::uint32_t size;
+    std::uint32_t bytes;     // where its bytes begin in the arena
+};
+
+// An anchor and its patterns: entries[first, first + count), or, when more
+// than compareAtMost share it, hashed group number first.
+struct Slot {
+    std::uint32_t anchor = 0;
+    std::uint32_t count = 0;  // 0 marks a free slot
+    std::uint32_t first = 0;
+};
+
+struct Matcher {
+    unsigned filterShift = 0;
+    std::vector<std::uint8_t> filter;      // anchorMark at the hash of every anchor
+    std::vector<Slot> slots;
+    std::vector<Entry> entries;            // grouped by anchor
+    std::string arena;                     // the patterns' bytes
+    // Groups of more than compareAtMost entries: the distinct sizes of
+    // their patterns from the anchor on, ascending, and their entries by the
+    // hash of those bytes.
+    std::vector<std::vector<std::uint32_t>> groupSizes;
+    std::unordered_map<std::uint64_t, std::uint32_t> byHash;
+    std::vector<std::uint32_t> sameHash;   // per entry: the next with the same hash, or none
+    // Patterns of fewer than four bytes, by their first two bytes (a one-byte
+    // pattern under every pair it begins).
+    std::vector<std::uint8_t> shortMarks;   // shortMark for each pair some of them begin with
+    std::vector<std::uint32_t> shortPairs;  // ascending
+    std::vector<Entry> shortEntries;        // those of shortPairs[i]
+};
+
+std::size_t slotOf(const Matcher& matcher, std::uint32_t anchor) {
+    return (anchorHash(anchor) >> 8) & (matcher.slots.size() - 1);
+}
+
+std::uint8_t filterByte(const Matcher& matcher, std::uint32_t anchor) {
+    return matcher.filter[anchorHash(anchor) >> matcher.filterShift];
+}
+
+// How often each four-byte window occurs in a sample of the text, by the
+// top sampleBits bits of its hash.
+constexpr unsigned sampleBits = 16;
+std::vector<std::uint16_t> sampleWindows(std::string_view text) {
+    std::vector<std::uint16_t> seen(text.size() < samplePiece ? 1 : std::size_t(1) << sampleBits, 0);
+    const std::size_t step = std::max(samplePiece, text.size() / samplePieces);
+    for (std::size_t start = 0; start + anchorLength <= text.size(); start += step) {
+        const std::size_t end = std::min(text.size() - anchorLength + 1, start + samplePiece);
+        for (std::size_t at = start; at < end; ++at) {
+            std::uint16_t& count = seen[(anchorHash(anchorIn(text, at)) >> (32 - sampleBits)) & (seen.size() - 1)];
+            count += count < 0xffff ? 1 : 0;
+        }
+    }
+    return seen;
+}
+
+// For each pattern of four bytes or more, where its anchor begins: at the
+// window of four bytes whose count in the sample, times the number of
+// patterns that contain it, is least; the last of equals.
+std::vector<std::uint32_t> chooseAnchors(const std::vector<std::string_view>& patterns, std::string_view text) {
+    const std::vector<std::uint16_t> seen = sampleWindows(text);
+    std::unordered_map<std::uint32_t, std::uint32_t> sharing;
+    for (const std::string_view pattern : patterns) {
+        std::vector<std::uint32_t> windows;
+        for (std::size_t at = 0; at + anchorLength <= pattern.size(); ++at) windows.push_back(anchorIn(pattern, at));
+        std::sort(windows.begin(), windows.end());
+        windows.erase(std::unique(windows.begin(), windows.end()), windows.end());
+        for (const std::uint32_t window : windows) ++sharing[window];
+    }
+    std::vector<std::uint32_t> chosen(patterns.size(), 0);
+    for (std::size_t id = 0; id < patterns.size(); ++id) {
+        std::uint64_t least = ~std::uint64_t(0);
+        for (std::size_t at = 0; at + anchorLength <= patterns[id].size(); ++at) {
+            const std::uint32_t window = anchorIn(patterns[id], at);
+            const std::uint64_t seenCount = seen[(anchorHash(window) >> (32 - sampleBits)) & (seen.size() - 1)];
+            const std::uint64_t cost = (seenCount + 1) * sharing[window];
+            if (cost > least) continue;
+            least = cost;
+            chosen[id] = static_cast<std::uint32_t>(at);
+        }
+    }
+    return chosen;
+}
+
+Entry entryFor(Matcher& matcher, std::string_view pattern, std::uint32_t id, std::uint32_t anchorAt) {
+    const Entry entry{id, anchorAt, static_cast<std::uint32_t>(pattern.size()), static_cast<std::uint32_t>(matcher.arena.size())};
+    matcher.arena += pattern;
+    return entry;
+}
+
+void hashGroup(Matcher& matcher, Slot& slot) {
+    std::vector<std::uint32_t> sizes;
+    for (std::uint32_t e = slot.first; e < slot.first + slot.count; ++e) {
+        const Entry& entry = matcher.entries[e];
+        sizes.push_back(entry.size - entry.anchorAt);
+        std::uint64_t hash = byteHashStart;
+        for (std::uint32_t i = entry.anchorAt; i < entry.size; ++i) hash = byteHashStep(hash, matcher.arena[entry.bytes + i]);
+        const auto [found, added] = matcher.byHash.try_emplace(hash, e);
+        if (!added) {
+            matcher.sameHash[e] = found->second;
+            found->second = e;
+        }
+    }
+    std::sort(sizes.begin(), sizes.end());
+    sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
+    slot.first = static_cast<std::uint32_t>(matcher.groupSizes.size());
+    matcher.groupSizes.push_back(std::move(sizes));
+}
+
+void fileAnchors(Matcher& matcher, const std::vector<std::string_view>& patterns, std::string_view text) {
+    const std::vector<std::uint32_t> anchorAt = chooseAnchors(patterns, text);
+    std::vector<std::uint32_t> order;
+    for (std::uint32_t id = 0; id < patterns.size(); ++id) {
+        if (patterns[id].size() >= anchorLength) order.push_back(id);
+    }
+    const auto anchorOfId = [&](std::uint32_t id) { return anchorIn(patterns[id], anchorAt[id]); };
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return anchorOfId(a) < anchorOfId(b); });
+    for (const std::uint32_t id : order) matcher.entries.push_back(entryFor(matcher, patterns[id], id, anchorAt[id]));
+    unsigned bits = 12;
+    while (bits < maxFilterBits && (std::size_t(1) << bits) < order.size() * filterBytesPerAnchor) ++bits;
+    matcher.filterShift = 32 - bits;
+    matcher.filter.assign(std::size_t(1) << bits, 0);
+    std::size_t slots = 16;
+    while (slots < order.size() * 2) slots *= 2;
+    matcher.slots.assign(slots, Slot());
+    matcher.sameHash.assign(order.size(), none);
+    for (std::uint32_t e = 0; e < order.size();) {
+        const std::uint32_t anchor = anchorOfId(order[e]);
+        std::uint32_t end = e;
+        while (end < order.size() && anchorOfId(order[end]) == anchor) ++end;
+        matcher.filter[anchorHash(anchor) >> matcher.filterShift] = anchorMark;
+        std::size_t slot = slotOf(matcher, anchor);
+        while (matcher.slots[slot].count != 0) slot = (slot + 1) & (slots - 1);
+        matcher.slots[slot] = {anchor, end - e, e};
+        if (end - e > compareAtMost) hashGroup(matcher, matcher.slots[slot]);
+        e = end;
+    }
+}
+
+void fileShortPatterns(Matcher& matcher, const std::vector<std::string_view>& patterns) {
+    std::vector<std::pair<std::uint32_t, Entry>> byPair;
+    for (std::uint32_t id = 0; id < patterns.size(); ++id) {
+        if (patterns[id].size() >= anchorLength) continue;
+        const Entry entry = entryFor(matcher, patterns[id], id, 0);
+        const auto first = static_cast<unsigned char>(patterns[id][0]);
+        for (unsigned second = 0; second < 256; ++second) {
+            if (patterns[id].size() == 1 || static_cast<unsigned char>(patterns[id][1]) == second) byPair.push_back({first | second << 8, entry});
+        }
+    }
+    if (byPair.empty()) return;
+    std::stable_sort(byPair.begin(), byPair.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    matcher.shortMarks.assign(std::size_t(1) << 16, 0);
+    for (const auto& [pair, entry] : byPair) {
+        matcher.shortMarks[pair] = shortMark;
+        matcher.shortPairs.push_back(pair);
+        matcher.shortEntries.push_back(entry);
+    }
+}
+
+// Whether the entry whose anchor the text has at offset occurs there whole.
+bool occursAround(const Matcher& matcher, std::string_view text, std::size_t offset, const Entry& entry) {
+    if (offset < entry.anchorAt || entry.size > text.size() - (offset - entry.anchorAt)) return false;
+    return equalsUpper(text.data() + offset - entry.anchorAt, matcher.arena.data() + entry.bytes, entry.size);
+}
+
+template <typename Offset>
+void record(const Entry& entry, std::size_t offset, std::vector<std::vector<Offset>>& hits) {
+    hits[entry.pattern].push_back(static_cast<Offset>(offset - entry.anchorAt));
+}
+
+// Records every pattern filed under the anchor at offset that occurs there.
+template <typename Offset>
+void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offset, std::uint32_t anchor,
+                 std::vector<std::vector<Offset>>& hits) {
+    std::size_t index = slotOf(matcher, anchor);
+    while (matcher.slots[index].anchor != anchor) {
+        if (matcher.slots[index].count == 0) return;
+        index = (index + 1) & (matcher.slots.size() - 1);
+    }
+    const Slot& slot = matcher.slots[index];
+    if (slot.count == 0) return;
+    if (slot.count <= compareAtMost) {
+        for (std::uint32_t e = slot.first; e < slot.first + slot.count; ++e) {
+            if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, hits);
+        }
+        return;
+    }
+    std::uint64_t hash = byteHashStart;
+    std::size_t hashed = 0;
+    for (const std::uint32_t size : matcher.groupSizes[slot.first]) {
+        if (size > text.size() - offset) return;
+        for (; hashed < size; ++hashed) hash = byteHashStep(hash, upperByte(text[offset + hashed]));
+        const auto match = matcher.byHash.find(hash);
+        for (std::uint32_t e = match == matcher.byHash.end() ? none : match->second; e != none; e = matcher.sameHash[e]) {
+            if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, hits);
+        }
+    }
+}
+
+// Records every short pattern that occurs at offset, whose first two bytes
+// (the second 0 past the end) make pair.
+template <typename Offset>
+void checkShort(const Matcher& matcher, std::string_view text, std::size_t offset, std::size_t pair,
+                std::vector<std::vector<Offset>>& hits) {
+    const auto first = std::lower_bound(matcher.shortPairs.begin(), matcher.shortPairs.end(), pair);
+    for (auto e = static_cast<std::size_t>(first - matcher.shortPairs.begin());
+         e < matcher.shortPairs.size() && matcher.shortPairs[e] == pair; ++e) {
+        if (occursAround(matcher, text, offset, matcher.shortEntries[e])) record(matcher.shortEntries[e], offset, hits);
+    }
+}
+
+// The marks at offset, where word holds the upper-cased bytes there.
+std::uint8_t marksAt(const Matcher& matcher, std::uint64_t word, bool anyShort) {
+    std::uint8_t marks = filterByte(matcher, anchorOf(word));
+    if (anyShort) marks |= matcher.shortMarks[word & 0xffff];
+    return marks;
+}
+
+// A bit for each of the 64 bytes that is not 0.
+std::uint64_t nonZeroBytes(const std::uint8_t* bytes) {
+    std::uint64_t bits = 0;
+#if defined(__SSE2__)
+    for (unsigned i = 0; i < 64; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        const auto zero = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_setzero_si128())));
+        bits |= std::uint64_t(~zero & 0xffffu) << i;
+    }
+#else
+    for (unsigned i = 0; i < 64; ++i) bits |= std::uint64_t(bytes[i] != 0) << i;
+#endif
+    return bits;
+}
+
+template <typename Offset>
+void checkMarked(const Matcher& matcher, std::string_view text, std::size_t offset, std::uint8_t marks,
+                 std::uint64_t word, std::vector<std::vector<Offset>>& hits) {
+    if ((marks & anchorMark) != 0 && text.size() - offset >= anchorLength) checkAnchor(matcher, text, offset, anchorOf(word), hits);
+    if ((marks & shortMark) != 0) checkShort(matcher, text, offset, word & 0xffff, hits);
+}
+
+// Searches the offsets [from, to) whose 64 + 8 bytes lie in the text, 64 at
+// a time: the upper-cased bytes go to a buffer, their marks to another.
+template <bool anyShort, typename Offset>
+std::size_t searchBlocks(const Matcher& matcher, std::string_view text, std::vector<std::vector<Offset>>& hits) {
+    char upper[64 + 8];
+    std::uint8_t marks[64];
+    std::size_t offset = 0;
+    for (; offset + sizeof upper <= text.size(); offset += 64) {
+        for (unsigned i = 0; i < sizeof upper; i += 8) {
+            const std::uint64_t word = upperBytes(wordAt(text.data() + offset + i));
+            std::memcpy(upper + i, &word, 8);
+        }
+        for (unsigned k = 0; k < 64; ++k) marks[k] = marksAt(matcher, wordAt(upper + k), anyShort);
+        for (std::uint64_t marked = nonZeroBytes(marks); marked != 0; marked &= marked - 1) {
+            const auto k = static_cast<std::size_t>(__builtin_ctzll(marked));
+            checkMarked(matcher, text, offset + k, marks[k], wordAt(upper + k), hits);
+        }
+    }
+    return offset;
+}
+
+}  // namespace
+
+template <typename Offset>
+std::vector<std::vector<Offset>> findEvery(std::string_view text, const std::vector<std::string_view>& patterns) {
+    std::vector<std::vector<Offset>> hits(patterns.size());
+    if (patterns.empty()) return hits;
+    Matcher matcher;
+    fileAnchors(matcher, patterns, text);
+    fileShortPatterns(matcher, patterns);
+    const bool anyShort = !matcher.shortEntries.empty();
+    std::size_t offset = anyShort ? searchBlocks<true>(matcher, text, hits) : searchBlocks<false>(matcher, text, hits);
+    for (; offset < text.size(); ++offset) {
+        const std::uint64_t word = upperWordAt(text.data() + offset, text.data() + text.size());
+        checkMarked(matcher, text, offset, marksAt(matcher, word, anyShort), word, hits);
+    }
+    return hits;
+}
+
+template std::vector<std::vector<std::uint32_t>> findEvery(std::string_view, const std::vector<std::string_view>&);
+template std::vector<std::vector<std::uint64_t>> findEvery(std::string_view, const std::vector<std::string_view>&);
+
+}  // namespace vorrel

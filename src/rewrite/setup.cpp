@@ -1,0 +1,251 @@
+// The scan's set-up: what the catalogue lines ask for, where every pattern
+// occurs, what each object declaration brings in, and which bytes the replay
+// reads (the observed bytes).
+#include <algorithm>
+
+#include "catalogue/catalogue.h"
+#include "rewrite/engine.h"
+#include "rewrite/search.h"
+#include "text/text.h"
+
+namespace vorrel::engine {
+
+namespace {
+
+bool hasLetter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+}
+
+template <typename Offset>
+std::uint32_t patternFor(Engine<Offset>& engine, const std::string& upper) {
+    const auto [found, added] = engine.patternIds.try_emplace(upper, static_cast<std::uint32_t>(engine.patterns.size()));
+    if (added) engine.patterns.emplace_back().upper = upper;
+    return found->second;
+}
+
+// Patterns whose text has no letter are left out: they never change a byte.
+template <typename Offset>
+std::uint32_t memberPatternFor(Engine<Offset>& engine, const std::string& upper) {
+    return hasLetter(upper) ? patternFor(engine, upper) : none;
+}
+
+// The pieces of a CR LF line list, the empty piece after a final CR LF
+// included, as fieldAt numbers them.
+std::vector<std::string_view> lineFields(std::string_view list) {
+    std::vector<std::string_view> fields;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = list.find(lineBreak, start);
+        fields.push_back(list.substr(start, end == std::string_view::npos ? end : end - start));
+        if (end == std::string_view::npos) return fields;
+        start = end + lineBreak.size();
+    }
+}
+
+template <typename Offset>
+void readLines(Engine<Offset>& engine) {
+    for (const std::string_view line : lineFields(engine.state.catalogueList)) {
+        Line<Offset>& added = engine.lines.emplace_back();
+        const std::string key = fieldAt(toUpper(line), ";", 1);
+        added.block = fieldAt(line, ";", 2);
+        if (key.empty()) continue;
+        added.key = patternFor(engine, key);
+        added.keyText = intern(engine.texts, key);
+    }
+}
+
+// Searches the source, as if upper-cased, for the patterns numbered from first on.
+template <typename Offset>
+void search(Engine<Offset>& engine, std::size_t first) {
+    std::vector<std::string_view> wanted;
+    for (std::size_t id = first; id < engine.patterns.size(); ++id) wanted.push_back(engine.patterns[id].upper);
+    std::vector<std::vector<Offset>> hits = findEvery<Offset>(engine.state.sourceText, wanted);
+    for (std::size_t i = 0; i < hits.size(); ++i) engine.patterns[first + i].at = std::move(hits[i]);
+}
+
+// The member list as the step-by-step description builds it from the first
+// line of the module file, and the patterns and texts of its members.
+template <typename Offset>
+std::uint32_t moduleFor(Engine<Offset>& engine, const std::string& modulePath) {
+    const auto [found, added] = engine.moduleIds.try_emplace(modulePath, static_cast<std::uint32_t>(engine.modules.size()));
+    if (!added) return found->second;
+    Module& module = engine.modules.emplace_back();
+    const std::string moduleText = readModuleFile(engine.files, modulePath);
+    addLine(module.memberList, replaceAll(fieldAt(moduleText, lineBreak, 1), ";", lineBreak));
+    deleteLine(module.memberList, 0);
+    insertLine(module.memberList, modulePath, 0);
+    const std::vector<std::string_view> fields = lineFields(module.memberList);
+    // Lines 1 to n - 1 of the n CR LF terminated lines.
+    for (std::size_t k = 1; k + 1 < fields.size(); ++k) module.members.emplace_back(fields[k]);
+    for (const std::string& member : module.members) {
+        const std::string upperMember = toUpper(member);
+        module.dotTexts.push_back(intern(engine.texts, "." + member));
+        for (const char* separator : {" ", "=", "("}) {
+            module.sepPatterns.push_back(memberPatternFor(engine, upperMember + separator));
+            module.sepTexts.push_back(intern(engine.texts, member + separator));
+        }
+    }
+    return found->second;
+}
+
+// Object lines whose key occurs get their module, when their include block
+// passes the folder gate.
+template <typename Offset>
+void readModules(Engine<Offset>& engine) {
+    for (Line<Offset>& line : engine.lines) {
+        if (line.key == none || engine.patterns[line.key].at.empty()) continue;
+        if (engine.patterns[line.key].upper.compare(0, 4, " AS ") != 0) continue;
+        if (findText(1, toLower(line.block), "vorrel\\") == 0) continue;
+        const std::string modulePath = engine.state.vorrelPrefix + textBeforeFirst(textAfterLast(line.block, "\\"), "\"");
+        line.module = moduleFor(engine, modulePath);
+        line.hasTurns = !engine.modules[line.module].members.empty();
+    }
+}
+
+template <typename Offset>
+std::uint32_t declaredFor(Engine<Offset>& engine, std::uint32_t moduleId, std::string_view upperName) {
+    std::string id(reinterpret_cast<const char*>(&moduleId), sizeof moduleId);
+    id += upperName;
+    const auto [found, added] = engine.declaredIds.try_emplace(id, static_cast<std::uint32_t>(engine.declared.size()));
+    if (!added) return found->second;
+    Declared& declared = engine.declared.emplace_back();
+    declared.module = moduleId;
+    declared.upperName = upperName;
+    for (const std::string& member : engine.modules[moduleId].members) {
+        declared.dotPatterns.push_back(memberPatternFor(engine, declared.upperName + "." + toUpper(member)));
+    }
+    return found->second;
+}
+
+// Where each declared name begins (the byte after the nearest blank, CR or
+// LF before the key), and the patterns its module and name bring in.
+template <typename Offset>
+void readDeclarations(Engine<Offset>& engine) {
+    const std::string& text = engine.state.sourceText;
+    for (Line<Offset>& line : engine.lines) {
+        if (!line.hasTurns) continue;
+        for (const Offset at : engine.patterns[line.key].at) {
+            Offset start = at;
+            while (start > 0 && text[start - 1] != ' ' && text[start - 1] != '\r' && text[start - 1] != '\n') --start;
+            line.nameStart.push_back(start);
+            line.declared.push_back(declaredFor(engine, line.module, toUpper(std::string_view(text).substr(start, at - start))));
+        }
+    }
+}
+
+void markObserved(std::vector<std::uint64_t>& observed, std::uint64_t from, std::uint64_t to) {
+    for (std::uint64_t bit = from; bit < to; ++bit) observed[bit / 64] |= std::uint64_t(1) << (bit % 64);
+}
+
+template <typename Offset>
+void findGaps(Pattern<Offset>& pattern) {
+    const Offset length = static_cast<Offset>(pattern.upper.size());
+    for (std::size_t i = 1; i < pattern.at.size(); ++i) {
+        const Offset gap = pattern.at[i] - pattern.at[i - 1];
+        if (gap < length && std::find(pattern.gaps.begin(), pattern.gaps.end(), gap) == pattern.gaps.end()) {
+            pattern.gaps.push_back(gap);
+        }
+    }
+}
+
+// A member pattern that overlaps itself may meet a spelling that does not
+// agree with itself across the overlap; such passes are replayed step by
+// step. Pass 1 spells the declared name as it finds it, so any of its
+// patterns that overlap themselves may.
+template <typename Offset>
+void findReplayable(Engine<Offset>& engine) {
+    for (Pattern<Offset>& pattern : engine.patterns) findGaps(pattern);
+    for (const Module& module : engine.modules) {
+        for (std::size_t i = 0; i < module.sepPatterns.size(); ++i) {
+            if (module.sepPatterns[i] == none) continue;
+            Pattern<Offset>& pattern = engine.patterns[module.sepPatterns[i]];
+            if (!selfConsistent(engine.texts.values[module.sepTexts[i]], pattern.gaps)) pattern.replayable = true;
+        }
+    }
+    for (const Declared& declared : engine.declared) {
+        for (const std::uint32_t id : declared.dotPatterns) {
+            if (id != none && !engine.patterns[id].gaps.empty()) engine.patterns[id].replayable = true;
+        }
+    }
+}
+
+// The replay reads the declarations (each key occurrence and its name) and
+// the occurrences of replayable patterns; every other occurrence that holds
+// one of those bytes is written into them at once when painted.
+template <typename Offset>
+void findObserved(Engine<Offset>& engine) {
+    const bool anyTurns = std::any_of(engine.lines.begin(), engine.lines.end(),
+                                      [](const Line<Offset>& line) { return line.hasTurns; });
+    const bool anyReplayable = std::any_of(engine.patterns.begin(), engine.patterns.end(),
+                                           [](const Pattern<Offset>& pattern) { return pattern.replayable; });
+    if (!anyTurns && !anyReplayable) return;
+    std::vector<std::uint64_t>& observed = engine.observed;
+    observed.assign(engine.state.sourceText.size() / 64 + 1, 0);
+    for (const Line<Offset>& line : engine.lines) {
+        if (!line.hasTurns) continue;
+        const Pattern<Offset>& key = engine.patterns[line.key];
+        for (std::size_t i = 0; i < line.nameStart.size(); ++i) markObserved(observed, line.nameStart[i], key.at[i] + key.upper.size());
+    }
+    for (const Pattern<Offset>& pattern : engine.patterns) {
+        if (!pattern.replayable) continue;
+        for (const Offset at : pattern.at) markObserved(observed, at, at + pattern.upper.size());
+    }
+    for (Pattern<Offset>& pattern : engine.patterns) {
+        const std::size_t length = pattern.upper.size();
+        const auto touches = [&observed, length](Offset at) { return anyObserved(observed, at, at + length); };
+        const auto count = static_cast<std::size_t>(std::count_if(pattern.at.begin(), pattern.at.end(), touches));
+        pattern.allTouch = pattern.replayable || (count != 0 && count == pattern.at.size());
+        for (std::size_t i = 0; i < pattern.at.size() && count != 0 && !pattern.allTouch; ++i) {
+            if (touches(pattern.at[i])) pattern.touching.push_back(static_cast<Offset>(i));
+        }
+    }
+    for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
+        const Pattern<Offset>& pattern = engine.patterns[id];
+        for (const Offset i : pattern.touching) engine.touchers.emplace_back(pattern.at[i], id);
+        if (!pattern.touching.empty()) engine.longestToucher = std::max(engine.longestToucher, pattern.upper.size());
+    }
+    std::sort(engine.touchers.begin(), engine.touchers.end());
+}
+
+}  // namespace
+
+std::uint32_t intern(Interned& pool, std::string_view value) {
+    const auto [found, added] = pool.ids.try_emplace(std::string(value), static_cast<std::uint32_t>(pool.values.size()));
+    if (added) pool.values.emplace_back(value);
+    return found->second;
+}
+
+bool anyObserved(const std::vector<std::uint64_t>& observed, std::uint64_t from, std::uint64_t to) {
+    if (observed.empty()) return false;
+    for (std::uint64_t bit = from; bit < to; ++bit) {
+        if ((observed[bit / 64] >> (bit % 64) & 1) != 0) return true;
+    }
+    return false;
+}
+
+template <typename Offset>
+bool selfConsistent(std::string_view x, const std::vector<Offset>& gaps) {
+    for (const Offset gap : gaps) {
+        if (x.compare(gap, std::string_view::npos, x.substr(0, x.size() - gap)) != 0) return false;
+    }
+    return true;
+}
+
+template <typename Offset>
+void setUp(Engine<Offset>& engine) {
+    intern(engine.names, "");
+    readLines(engine);
+    search(engine, 0);
+    const std::size_t keyPatterns = engine.patterns.size();
+    readModules(engine);
+    readDeclarations(engine);
+    search(engine, keyPatterns);
+    findReplayable(engine);
+    findObserved(engine);
+}
+
+template void setUp(Engine<std::uint32_t>&);
+template void setUp(Engine<std::uint64_t>&);
+template bool selfConsistent(std::string_view, const std::vector<std::uint32_t>&);
+template bool selfConsistent(std::string_view, const std::vector<std::uint64_t>&);
+
+}  // namespace vorrel::engine
