@@ -45,7 +45,8 @@ struct Pattern {
     std::uint64_t paintTime = 0;   // the last paint: when (0: never) and with which spelling
     Spelling painted;
     Spelling checked{none, none};  // a spelling every occurrence had while the source was unchanged
-    Spelling clean{none, none};    // the touching occurrences hold this paint's spelling, unchanged since
+    Spelling clean{none, none};    // the touching occurrences held this paint's spelling after
+    std::uint64_t cleanSince = 0;  //   this many changes (not kept for patterns that all touch)
 };
 
 /// An object module whose member list the scan uses.
@@ -89,10 +90,7 @@ struct Engine {
     std::vector<Declared> declared{};
     std::unordered_map<std::string, std::uint32_t> declaredIds{};  // by module number and upper name
     std::vector<std::uint64_t> observed{};  // a bit per source byte; empty when there is none
-    // The touching occurrences of the patterns that not all touch: where
-    // they begin and whose they are, ascending, and the longest such pattern.
-    std::vector<std::pair<Offset, std::uint32_t>> touchers{};
-    std::size_t longestToucher = 0;
+    std::size_t mostTouching = 0;           // the longest touching list
     std::uint64_t clock = 0;              // counts passes, to order paints
 };
 

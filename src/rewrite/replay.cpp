@@ -14,6 +14,9 @@ namespace vorrel::engine {
 
 namespace {
 
+// Changes of observed bytes this near one another are noted as one.
+constexpr std::uint64_t joinChanges = 64;
+
 bool isUpper(char c) { return c >= 'A' && c <= 'Z'; }
 
 std::uint64_t hashBytes(std::string_view bytes) {
@@ -38,7 +41,14 @@ struct Replay {
     std::size_t filed = 0;
     std::vector<Offset> dirty{};  // key occurrences written since they were last filed
     std::vector<bool> isDirty{};
-    std::vector<std::uint32_t> cleanAllTouch{};  // the clean patterns whose occurrences all touch
+    // The observed stretches changed, in order, the first of them the change
+    // numbered forgotten; older ones are forgotten when no paint could want
+    // them. A change within joinChanges bytes of the last one joins it (the
+    // bytes between count as changed too, which only costs a paint a write),
+    // unless a paint has marked its cleanliness since (at sealed).
+    std::vector<std::pair<Offset, Offset>> changes{};
+    std::uint64_t forgotten = 0;
+    std::uint64_t sealed = 0;
 };
 
 template <typename Offset>
@@ -89,28 +99,41 @@ void fileDirtyKeys(Replay<Offset>& replay) {
     if (replay.filed > 2 * replay.key->at.size() + 1024) fileAllKeys(replay);
 }
 
-// Forgets that the patterns whose touching occurrences overlap [from, to),
-// now changed, are clean.
+// Notes that the observed stretch [from, to) changed.
 template <typename Offset>
-void soil(Replay<Offset>& replay, std::uint64_t from, std::uint64_t to) {
-    Engine<Offset>& engine = replay.engine;
-    const std::uint64_t low = from + 1 > engine.longestToucher ? from + 1 - engine.longestToucher : 0;
-    const auto first = std::lower_bound(engine.touchers.begin(), engine.touchers.end(), std::make_pair(static_cast<Offset>(low), std::uint32_t(0)));
-    for (auto it = first; it != engine.touchers.end() && it->first < to; ++it) {
-        Pattern<Offset>& pattern = engine.patterns[it->second];
-        if (it->first + pattern.upper.size() > from) pattern.clean = Spelling{none, none};
+void noteChange(Replay<Offset>& replay, std::uint64_t from, std::uint64_t to) {
+    if (!replay.changes.empty() && replay.forgotten + replay.changes.size() > replay.sealed) {
+        auto& last = replay.changes.back();
+        if (from <= last.second + joinChanges && to + joinChanges >= last.first) {
+            last = {std::min<Offset>(last.first, static_cast<Offset>(from)), std::max<Offset>(last.second, static_cast<Offset>(to))};
+            return;
+        }
     }
-    std::vector<std::uint32_t>& clean = replay.cleanAllTouch;
-    clean.erase(std::remove_if(clean.begin(), clean.end(),
-                               [&](std::uint32_t id) {
-                                   Pattern<Offset>& pattern = engine.patterns[id];
-                                   const std::uint64_t start = from + 1 > pattern.upper.size() ? from + 1 - pattern.upper.size() : 0;
-                                   const auto at = std::lower_bound(pattern.at.begin(), pattern.at.end(), start);
-                                   if (at == pattern.at.end() || *at >= to) return false;
-                                   pattern.clean = Spelling{none, none};
-                                   return true;
-                               }),
-                clean.end());
+    replay.changes.emplace_back(static_cast<Offset>(from), static_cast<Offset>(to));
+    // A paint compares no more changes than it has touching occurrences.
+    const std::size_t keep = replay.engine.mostTouching;
+    if (replay.changes.size() < 2 * keep + 1024) return;
+    const std::size_t forget = replay.changes.size() - keep;
+    replay.changes.erase(replay.changes.begin(), replay.changes.begin() + static_cast<std::ptrdiff_t>(forget));
+    replay.forgotten += forget;
+}
+
+// Whether the touching occurrences of pattern still hold spelling: it wrote
+// them last with it, and no change since reached them. Looking through more
+// changes than it has touching occurrences would cost more than writing.
+template <typename Offset>
+bool stillClean(const Replay<Offset>& replay, const Pattern<Offset>& pattern, Spelling spelling) {
+    if (!(pattern.clean == spelling) || pattern.cleanSince < replay.forgotten) return false;
+    if (replay.forgotten + replay.changes.size() - pattern.cleanSince > pattern.touching.size()) return false;
+    const std::uint64_t length = pattern.upper.size();
+    const auto startsBefore = [&pattern](Offset i, std::uint64_t start) { return pattern.at[i] < start; };
+    for (std::size_t k = pattern.cleanSince - replay.forgotten; k < replay.changes.size(); ++k) {
+        const auto [from, to] = replay.changes[k];
+        const std::uint64_t low = from + 1 > length ? from + 1 - length : 0;
+        const auto first = std::lower_bound(pattern.touching.begin(), pattern.touching.end(), low, startsBefore);
+        if (first != pattern.touching.end() && pattern.at[*first] < to) return false;
+    }
+    return true;
 }
 
 // Writes the observed bytes of x at offset at.
@@ -132,7 +155,7 @@ void writeObserved(Replay<Offset>& replay, std::uint64_t at, std::string_view x)
     if (!changed) return;
     replay.engine.state.sourceChanged = true;
     markKeysDirty(replay, at, at + x.size());
-    soil(replay, at, at + x.size());
+    noteChange(replay, at, at + x.size());
 }
 
 // A pass that leaves every occurrence spelled as it writes: only its time
@@ -151,17 +174,14 @@ void paint(Replay<Offset>& replay, Pattern<Offset>& pattern, Spelling spelling) 
     }
     pattern.paintTime = ++replay.engine.clock;
     pattern.painted = spelling;
-    if (pattern.clean == spelling) return;  // its observed bytes hold x already
     if (pattern.allTouch) {
         for (const Offset at : pattern.at) writeObserved(replay, at, x);
-        // A clean pattern is listed already.
-        if (pattern.clean == Spelling{none, none}) {
-            replay.cleanAllTouch.push_back(static_cast<std::uint32_t>(&pattern - replay.engine.patterns.data()));
-        }
-    } else {
-        for (const Offset i : pattern.touching) writeObserved(replay, pattern.at[i], x);
+        return;
     }
+    if (stillClean(replay, pattern, spelling)) return;
+    for (const Offset i : pattern.touching) writeObserved(replay, pattern.at[i], x);
     pattern.clean = spelling;
+    pattern.cleanSince = replay.sealed = replay.forgotten + replay.changes.size();
 }
 
 // One replayed pass over the chains of one pattern, each distinct spelling

@@ -198,12 +198,7 @@ void findObserved(Engine<Offset>& engine) {
             if (touches(pattern.at[i])) pattern.touching.push_back(static_cast<Offset>(i));
         }
     }
-    for (std::uint32_t id = 0; id < engine.patterns.size(); ++id) {
-        const Pattern<Offset>& pattern = engine.patterns[id];
-        for (const Offset i : pattern.touching) engine.touchers.emplace_back(pattern.at[i], id);
-        if (!pattern.touching.empty()) engine.longestToucher = std::max(engine.longestToucher, pattern.upper.size());
-    }
-    std::sort(engine.touchers.begin(), engine.touchers.end());
+    for (const Pattern<Offset>& pattern : engine.patterns) engine.mostTouching = std::max(engine.mostTouching, pattern.touching.size());
 }
 
 }  // namespace
