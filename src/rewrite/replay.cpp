@@ -7,6 +7,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "rewrite/chains.h"
 #include "rewrite/engine.h"
 #include "text/text.h"
 
@@ -39,8 +40,8 @@ struct Replay {
     const Pattern<Offset>* key = nullptr;        // the key of the line being turned, and its occurrences
     std::unordered_map<std::uint64_t, std::vector<Offset>> bySpelling{};  // not spelled as the key, by hash
     std::size_t filed = 0;
-    std::vector<Offset> dirty{};  // key occurrences written since they were last filed
-    std::vector<bool> isDirty{};
+    std::vector<Offset> stale{};  // key occurrences written since they were last filed
+    std::vector<bool> isStale{};
     // The observed stretches changed, in order, the first of them the change
     // numbered forgotten; older ones are forgotten when no paint could want
     // them. A change within joinChanges bytes of the last one joins it (the
@@ -76,26 +77,26 @@ void fileAllKeys(Replay<Offset>& replay) {
 // their new spelling before the next lookup; stale entries are dropped when
 // their spelling is looked up.
 template <typename Offset>
-void markKeysDirty(Replay<Offset>& replay, std::uint64_t from, std::uint64_t to) {
+void markKeysStale(Replay<Offset>& replay, std::uint64_t from, std::uint64_t to) {
     if (replay.key == nullptr) return;
     const std::vector<Offset>& at = replay.key->at;
     const std::uint64_t length = replay.key->upper.size();
     const std::uint64_t low = from + 1 > length ? from + 1 - length : 0;
     for (auto it = std::lower_bound(at.begin(), at.end(), low); it != at.end() && *it < to; ++it) {
         const std::size_t i = static_cast<std::size_t>(it - at.begin());
-        if (replay.isDirty[i]) continue;
-        replay.isDirty[i] = true;
-        replay.dirty.push_back(static_cast<Offset>(i));
+        if (replay.isStale[i]) continue;
+        replay.isStale[i] = true;
+        replay.stale.push_back(static_cast<Offset>(i));
     }
 }
 
 template <typename Offset>
-void fileDirtyKeys(Replay<Offset>& replay) {
-    for (const Offset i : replay.dirty) {
-        replay.isDirty[i] = false;
+void fileStaleKeys(Replay<Offset>& replay) {
+    for (const Offset i : replay.stale) {
+        replay.isStale[i] = false;
         fileKey(replay, i);
     }
-    replay.dirty.clear();
+    replay.stale.clear();
     if (replay.filed > 2 * replay.key->at.size() + 1024) fileAllKeys(replay);
 }
 
@@ -154,7 +155,7 @@ void writeObserved(Replay<Offset>& replay, std::uint64_t at, std::string_view x)
     }
     if (!changed) return;
     replay.engine.state.sourceChanged = true;
-    markKeysDirty(replay, at, at + x.size());
+    markKeysStale(replay, at, at + x.size());
     noteChange(replay, at, at + x.size());
 }
 
@@ -184,106 +185,15 @@ void paint(Replay<Offset>& replay, Pattern<Offset>& pattern, Spelling spelling) 
     pattern.cleanSince = replay.sealed = replay.forgotten + replay.changes.size();
 }
 
-// One replayed pass over the chains of one pattern, each distinct spelling
-// of a chain kept once as a group: a replace changes a chain by what it holds
-// alone, so chains that start alike stay alike, and those that come to be
-// alike merge.
-template <typename Offset>
-struct Chains {
-    const std::vector<Offset>& at;
-    std::size_t length;                          // of the pattern
-    std::vector<std::size_t> first{};            // chain c holds the occurrences [first[c], first[c + 1])
-    std::vector<std::uint32_t> groupOfChain{};
-    std::vector<std::string> content{};          // per group
-    std::vector<std::size_t> sample{};           // per group: a chain spelled so, for its occurrences
-    std::vector<std::uint32_t> parent{};         // a merged group points at the group it joined
-    std::vector<std::uint32_t> live{};
-    std::unordered_map<std::string_view, std::uint32_t> byContent{};
-};
-
-template <typename Offset>
-std::uint32_t groupOf(Chains<Offset>& chains, std::size_t chain) {
-    std::uint32_t group = chains.groupOfChain[chain];
-    while (chains.parent[group] != group) group = chains.parent[group] = chains.parent[chains.parent[group]];
-    return chains.groupOfChain[chain] = group;
-}
-
-template <typename Offset>
-void groupChains(Chains<Offset>& chains, const std::string& text) {
-    const std::vector<Offset>& at = chains.at;
-    for (std::size_t i = 0; i < at.size();) {
-        std::size_t end = i + 1;
-        while (end < at.size() && at[end] < at[end - 1] + chains.length) ++end;
-        chains.first.push_back(i);
-        i = end;
-    }
-    chains.first.push_back(at.size());
-    chains.content.reserve(chains.first.size());  // the views in byContent point into these strings
-    for (std::size_t chain = 0; chain + 1 < chains.first.size(); ++chain) {
-        const std::size_t begin = at[chains.first[chain]], end = at[chains.first[chain + 1] - 1] + chains.length;
-        const std::string_view spelled = std::string_view(text).substr(begin, end - begin);
-        auto found = chains.byContent.find(spelled);
-        if (found == chains.byContent.end()) {
-            const auto group = static_cast<std::uint32_t>(chains.content.size());
-            chains.content.emplace_back(spelled);
-            chains.sample.push_back(chain);
-            chains.parent.push_back(group);
-            chains.live.push_back(group);
-            found = chains.byContent.emplace(chains.content.back(), group).first;
-        }
-        chains.groupOfChain.push_back(found->second);
-    }
-}
-
-// One text-wide replace of h by x: in each chain, left to right, the
-// occurrences spelled h that do not overlap one already replaced.
-template <typename Offset>
-void replaceInGroups(Chains<Offset>& chains, std::string_view h, std::string_view x) {
-    std::vector<std::uint32_t> changed;
-    for (const std::uint32_t group : chains.live) {
-        std::string& content = chains.content[group];
-        const std::size_t chain = chains.sample[group];
-        const Offset start = chains.at[chains.first[chain]];
-        std::size_t end = 0;
-        for (std::size_t i = chains.first[chain]; i < chains.first[chain + 1]; ++i) {
-            const std::size_t offset = chains.at[i] - start;
-            if (offset < end || content.compare(offset, h.size(), h) != 0) continue;
-            if (end == 0) chains.byContent.erase(content);
-            content.replace(offset, x.size(), x);
-            end = offset + x.size();
-        }
-        if (end != 0) changed.push_back(group);
-    }
-    for (const std::uint32_t group : changed) {
-        const auto [found, added] = chains.byContent.try_emplace(chains.content[group], group);
-        if (added) continue;
-        chains.parent[group] = found->second;
-        std::string().swap(chains.content[group]);
-    }
-    if (changed.empty()) return;
-    chains.live.erase(std::remove_if(chains.live.begin(), chains.live.end(),
-                                     [&chains](std::uint32_t group) { return chains.parent[group] != group; }),
-                      chains.live.end());
-}
-
 // A pass whose spelling disagrees with itself where its occurrences overlap,
-// replayed step by step over its chains of overlapping occurrences.
+// replayed step by step, and what it leaves in its chains written.
 template <typename Offset>
 void replayPass(Replay<Offset>& replay, const Pattern<Offset>& pattern, std::string_view x) {
-    Chains<Offset> chains{pattern.at, x.size()};
-    groupChains(chains, replay.text);
+    const ReplayedChains chains = replayChains(replay.text, pattern.at, x);
+    if (!chains.replaced) return;
+    replay.engine.state.sourceChanged = true;
     for (std::size_t chain = 0; chain + 1 < chains.first.size(); ++chain) {
-        const Offset start = pattern.at[chains.first[chain]];
-        for (std::size_t i = chains.first[chain]; i < chains.first[chain + 1]; ++i) {
-            const std::string& content = chains.content[groupOf(chains, chain)];
-            const std::size_t offset = pattern.at[i] - start;
-            if (content.compare(offset, x.size(), x) == 0) continue;
-            replaceInGroups(chains, std::string(content, offset, x.size()), x);
-            replay.engine.state.sourceChanged = true;
-        }
-    }
-    for (std::size_t chain = 0; chain + 1 < chains.first.size(); ++chain) {
-        writeObserved(replay, pattern.at[chains.first[chain]], chains.content[groupOf(chains, chain)]);
+        writeObserved(replay, pattern.at[chains.first[chain]], chains.content[chains.groupOfChain[chain]]);
     }
 }
 
@@ -318,7 +228,7 @@ bool keySpelledAs(const Replay<Offset>& replay, std::size_t i, std::string_view 
 template <typename Offset>
 void keyStep(Replay<Offset>& replay, std::string_view h) {
     const Pattern<Offset>& key = *replay.key;
-    fileDirtyKeys(replay);
+    fileStaleKeys(replay);
     // Writing only marks occurrences to be filed again, so spelled stays valid.
     std::vector<Offset>& spelled = replay.bySpelling[hashBytes(h)];
     spelled.erase(std::remove_if(spelled.begin(), spelled.end(), [&](Offset i) { return !keySpelledAs(replay, i, h); }),
@@ -452,14 +362,14 @@ void timeSkippedTurns(Engine<Offset>& engine, const Turns& turns) {
 template <typename Offset>
 void turnLine(Replay<Offset>& replay, const Line<Offset>& line) {
     replay.key = &replay.engine.patterns[line.key];
-    replay.isDirty.assign(replay.key->at.size(), false);
+    replay.isStale.assign(replay.key->at.size(), false);
     fileAllKeys(replay);
     Turns turns;
     for (std::size_t i = 0; i < replay.key->at.size(); ++i) turn(replay, line, i, turns);
     timeSkippedTurns(replay.engine, turns);
     replay.key = nullptr;
     replay.bySpelling.clear();
-    replay.dirty.clear();
+    replay.stale.clear();
 }
 
 // Counts the line and collects its block unless the list holds it. Blocks
