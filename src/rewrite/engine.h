@@ -63,6 +63,7 @@ struct Declared {
     std::uint32_t module = none;
     std::string upperName;
     std::vector<std::uint32_t> dotPatterns;  // per member; none when without a letter
+    bool inert = false;                      // its member passes write no observed byte: only their times matter
 };
 
 template <typename Offset>

@@ -315,6 +315,17 @@ void turn(Replay<Offset>& replay, const Line<Offset>& line, std::size_t i, Turns
     Engine<Offset>& engine = replay.engine;
     const Pattern<Offset>& key = *replay.key;
     const std::string h = replay.text.substr(key.at[i], key.upper.size());
+    if (engine.declared[line.declared[i]].inert && engine.state.sourceChanged) {
+        // Nothing to replay, and no change left to find: the case fix, then the times.
+        if (h != key.upper) {
+            keyStep(replay, h);
+            turns.fixed.clear();
+        }
+        const std::string name = replay.text.substr(line.nameStart[i], key.at[i] - line.nameStart[i]);
+        turns.skipped[std::uint64_t(line.declared[i]) << 32 | intern(engine.names, name)] = engine.clock;
+        engine.clock += 4 * engine.modules[line.module].members.size();
+        return;
+    }
     const std::string name = nameAfterStep(replay, line, i, h);
     const std::uint32_t nameId = intern(engine.names, name);
     const std::string signature = h + name;

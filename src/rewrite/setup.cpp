@@ -201,6 +201,20 @@ void findObserved(Engine<Offset>& engine) {
     for (const Pattern<Offset>& pattern : engine.patterns) engine.mostTouching = std::max(engine.mostTouching, pattern.touching.size());
 }
 
+// A declaration whose member passes are all paints that touch no observed
+// byte leaves, besides its key's case fix, only the times of its paints.
+template <typename Offset>
+void findInertDeclarations(Engine<Offset>& engine) {
+    const auto inert = [&engine](std::uint32_t id) {
+        return id == none || (!engine.patterns[id].allTouch && engine.patterns[id].touching.empty());
+    };
+    for (Declared& declared : engine.declared) {
+        const Module& module = engine.modules[declared.module];
+        declared.inert = std::all_of(declared.dotPatterns.begin(), declared.dotPatterns.end(), inert) &&
+                         std::all_of(module.sepPatterns.begin(), module.sepPatterns.end(), inert);
+    }
+}
+
 }  // namespace
 
 std::uint32_t intern(Interned& pool, std::string_view value) {
@@ -236,6 +250,7 @@ void setUp(Engine<Offset>& engine) {
     search(engine, keyPatterns);
     findReplayable(engine);
     findObserved(engine);
+    findInertDeclarations(engine);
 }
 
 template void setUp(Engine<std::uint32_t>&);
