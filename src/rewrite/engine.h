@@ -54,6 +54,7 @@ struct Module {
     std::string memberList;                 // module path, then the members, every line ended by CR LF
     std::vector<std::string> members;
     std::vector<std::uint32_t> dotTexts;    // per member: "." and the member, pass 1 after the name
+    std::vector<std::uint32_t> pointPatterns;  // per member: "." and the member, where NAME.MEMBER ends
     std::vector<std::uint32_t> sepPatterns; // per member three: the member then " ", "=", "("; none
     std::vector<std::uint32_t> sepTexts;    //   for patterns without a letter, which never change a byte
 };
@@ -77,6 +78,14 @@ struct Line {
     std::vector<std::uint32_t> declared;  // per key occurrence: its Declared
 };
 
+/// The observed bytes: a bit for each source byte, and a bit for each word
+/// of those bits that has one set, which fits the caches when the first
+/// does not. Empty when nothing is observed.
+struct Observed {
+    std::vector<std::uint64_t> bytes;
+    std::vector<std::uint64_t> words;
+};
+
 template <typename Offset>
 struct Engine {
     RewriteState& state;  // sourceText is re-cased in place
@@ -90,7 +99,7 @@ struct Engine {
     std::unordered_map<std::string, std::uint32_t> moduleIds{};  // by module path
     std::vector<Declared> declared{};
     std::unordered_map<std::string, std::uint32_t> declaredIds{};  // by module number and upper name
-    std::vector<std::uint64_t> observed{};  // a bit per source byte; empty when there is none
+    Observed observed{};
     std::size_t mostTouching = 0;           // the longest touching list
     std::uint64_t clock = 0;              // counts passes, to order paints
 };
@@ -123,6 +132,6 @@ template <typename Offset>
 bool selfConsistent(std::string_view x, const std::vector<Offset>& gaps);
 
 /// Whether any byte in [from, to) is observed.
-bool anyObserved(const std::vector<std::uint64_t>& observed, std::uint64_t from, std::uint64_t to);
+bool anyObserved(const Observed& observed, std::uint64_t from, std::uint64_t to);
 
 }  // namespace vorrel::engine

@@ -54,7 +54,7 @@ struct Replay {
 
 template <typename Offset>
 bool isObserved(const Engine<Offset>& engine, std::uint64_t byte) {
-    return !engine.observed.empty() && (engine.observed[byte / 64] >> (byte % 64) & 1) != 0;
+    return !engine.observed.bytes.empty() && (engine.observed.bytes[byte / 64] >> (byte % 64) & 1) != 0;
 }
 
 template <typename Offset>
@@ -412,8 +412,8 @@ std::string spell(const Engine<Offset>& engine, Spelling spelling) {
 template <typename Offset>
 void replayLines(Engine<Offset>& engine) {
     Replay<Offset> replay{engine, engine.state.sourceText};
-    replay.changed.assign(engine.observed.size(), 0);
-    replay.wasUpper.assign(engine.observed.size(), 0);
+    replay.changed.assign(engine.observed.bytes.size(), 0);
+    replay.wasUpper.assign(engine.observed.bytes.size(), 0);
     Collected collected;
     collected.plain = engine.state.foundBlocks.empty();
     for (const Line<Offset>& line : engine.lines) {

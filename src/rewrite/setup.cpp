@@ -79,6 +79,7 @@ std::uint32_t moduleFor(Engine<Offset>& engine, const std::string& modulePath) {
     for (const std::string& member : module.members) {
         const std::string upperMember = toUpper(member);
         module.dotTexts.push_back(intern(engine.texts, "." + member));
+        module.pointPatterns.push_back(patternFor(engine, "." + upperMember));
         for (const char* separator : {" ", "=", "("}) {
             module.sepPatterns.push_back(memberPatternFor(engine, upperMember + separator));
             module.sepTexts.push_back(intern(engine.texts, member + separator));
@@ -132,8 +133,75 @@ void readDeclarations(Engine<Offset>& engine) {
     }
 }
 
-void markObserved(std::vector<std::uint64_t>& observed, std::uint64_t from, std::uint64_t to) {
-    for (std::uint64_t bit = from; bit < to; ++bit) observed[bit / 64] |= std::uint64_t(1) << (bit % 64);
+// A hash of bytes upper-cased, the last first: NAME read back from the point
+// of NAME.MEMBER.
+std::uint64_t backwardHash(std::uint64_t hash, char byte) {
+    const char upper = (byte >= 'a' && byte <= 'z') ? static_cast<char>(byte - 'a' + 'A') : byte;
+    return (hash ^ static_cast<unsigned char>(upper)) * 0x100000001b3ull;
+}
+
+// The patterns NAME.MEMBER are not searched for: each occurrence is one of
+// ".MEMBER" with a declared name in front. Reading back from every such
+// point over the bytes a name can hold (no blank, CR or LF), each length that
+// some name has is looked up by hash. Patterns numbered from derived on are
+// found this way.
+template <typename Offset>
+void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
+    std::unordered_map<std::uint64_t, std::vector<const std::string*>> names;
+    std::vector<bool> lengths;
+    for (const Declared& declared : engine.declared) {
+        std::uint64_t hash = 0xcbf29ce484222325ull;
+        for (auto c = declared.upperName.rbegin(); c != declared.upperName.rend(); ++c) hash = backwardHash(hash, *c);
+        std::vector<const std::string*>& alike = names[hash];
+        if (std::none_of(alike.begin(), alike.end(), [&](const std::string* name) { return *name == declared.upperName; })) alike.push_back(&declared.upperName);
+        if (lengths.size() <= declared.upperName.size()) lengths.resize(declared.upperName.size() + 1, false);
+        lengths[declared.upperName.size()] = true;
+    }
+    const std::string& text = engine.state.sourceText;
+    std::vector<std::uint32_t> points;
+    for (const Module& module : engine.modules) points.insert(points.end(), module.pointPatterns.begin(), module.pointPatterns.end());
+    std::sort(points.begin(), points.end());
+    points.erase(std::unique(points.begin(), points.end()), points.end());
+    for (const std::uint32_t point : points) {
+        for (const Offset at : engine.patterns[point].at) {
+            std::uint64_t hash = 0xcbf29ce484222325ull;
+            for (std::size_t length = 1; length < lengths.size() && length <= at; ++length) {
+                const char byte = text[at - length];
+                if (byte == ' ' || byte == '\r' || byte == '\n') break;
+                hash = backwardHash(hash, byte);
+                const auto found = names.find(hash);
+                if (!lengths[length] || found == names.end()) continue;
+                for (const std::string* name : found->second) {
+                    if (name->size() != length || toUpper(std::string_view(text).substr(at - length, length)) != *name) continue;
+                    const auto pattern = engine.patternIds.find(*name + engine.patterns[point].upper);
+                    if (pattern != engine.patternIds.end() && pattern->second >= derived) {
+                        engine.patterns[pattern->second].at.push_back(static_cast<Offset>(at - length));
+                    }
+                }
+            }
+        }
+    }
+    // A pattern such as A.B.C may end at either point, as A.(B.C) and as (A.B).C.
+    for (std::size_t id = derived; id < engine.patterns.size(); ++id) {
+        std::vector<Offset>& at = engine.patterns[id].at;
+        std::sort(at.begin(), at.end());
+        at.erase(std::unique(at.begin(), at.end()), at.end());
+    }
+}
+
+// The bits of word (of 64 bytes) that lie in [from, to).
+std::uint64_t bitsIn(std::uint64_t word, std::uint64_t from, std::uint64_t to) {
+    std::uint64_t bits = ~std::uint64_t(0);
+    if (word == from / 64) bits &= ~std::uint64_t(0) << (from % 64);
+    if (word == (to - 1) / 64) bits &= ~std::uint64_t(0) >> (63 - (to - 1) % 64);
+    return bits;
+}
+
+void markObserved(Observed& observed, std::uint64_t from, std::uint64_t to) {
+    for (std::uint64_t word = from / 64; from < to && word <= (to - 1) / 64; ++word) {
+        observed.bytes[word] |= bitsIn(word, from, to);
+        observed.words[word / 64] |= std::uint64_t(1) << (word % 64);
+    }
 }
 
 template <typename Offset>
@@ -178,8 +246,9 @@ void findObserved(Engine<Offset>& engine) {
     const bool anyReplayable = std::any_of(engine.patterns.begin(), engine.patterns.end(),
                                            [](const Pattern<Offset>& pattern) { return pattern.replayable; });
     if (!anyTurns && !anyReplayable) return;
-    std::vector<std::uint64_t>& observed = engine.observed;
-    observed.assign(engine.state.sourceText.size() / 64 + 1, 0);
+    Observed& observed = engine.observed;
+    observed.bytes.assign(engine.state.sourceText.size() / 64 + 1, 0);
+    observed.words.assign(observed.bytes.size() / 64 + 1, 0);
     for (const Line<Offset>& line : engine.lines) {
         if (!line.hasTurns) continue;
         const Pattern<Offset>& key = engine.patterns[line.key];
@@ -223,10 +292,11 @@ std::uint32_t intern(Interned& pool, std::string_view value) {
     return found->second;
 }
 
-bool anyObserved(const std::vector<std::uint64_t>& observed, std::uint64_t from, std::uint64_t to) {
-    if (observed.empty()) return false;
-    for (std::uint64_t bit = from; bit < to; ++bit) {
-        if ((observed[bit / 64] >> (bit % 64) & 1) != 0) return true;
+bool anyObserved(const Observed& observed, std::uint64_t from, std::uint64_t to) {
+    if (observed.bytes.empty()) return false;
+    for (std::uint64_t word = from / 64; from < to && word <= (to - 1) / 64; ++word) {
+        if ((observed.words[word / 64] >> (word % 64) & 1) == 0) continue;
+        if ((observed.bytes[word] & bitsIn(word, from, to)) != 0) return true;
     }
     return false;
 }
@@ -246,8 +316,10 @@ void setUp(Engine<Offset>& engine) {
     search(engine, 0);
     const std::size_t keyPatterns = engine.patterns.size();
     readModules(engine);
-    readDeclarations(engine);
     search(engine, keyPatterns);
+    const std::size_t derived = engine.patterns.size();
+    readDeclarations(engine);
+    findNamesBeforePoints(engine, derived);
     findReplayable(engine);
     findObserved(engine);
     findInertDeclarations(engine);
