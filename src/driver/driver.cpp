@@ -35,7 +35,8 @@ int reportLoadTrouble(LoadStatus status, const std::string& path) {
 
 int reportSaveTrouble(SaveStatus status, const std::string& path) {
     if (status == SaveStatus::saved) return exitSuccess;
-    printLine("Could not save " + path + ": " + describeSaveStatus(status));
+    const std::string reason = lastSaveError();
+    printLine("Could not save " + path + ": " + describeSaveStatus(status) + (reason.empty() ? "" : " (" + reason + ")"));
     return exitFileTrouble;
 }
 

@@ -119,6 +119,10 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
 /// Short English description of a failed save, such as "the file is read-only".
 const char* describeSaveStatus(SaveStatus status);
 
+/// The system's own text for the call that made the last saveFile fail, such
+/// as "No space left on device"; empty when no system call failed.
+std::string lastSaveError();
+
 /// Suspends the process for the given number of seconds (millisecond grain).
 void pauseSeconds(double seconds);
 

@@ -49,6 +49,14 @@ bool isGone(const char* path) {
     return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && isGoneError(GetLastError());
 }
 
+// The error of the call that failed the last save, for lastSaveError.
+DWORD lastSaveErrorCode = 0;
+
+SaveStatus failed(SaveStatus status, DWORD error) {
+    lastSaveErrorCode = error;
+    return status;
+}
+
 // Text in the ANSI code page, which every path of the tool is in, from the
 // UTF-16 that Windows keeps. A character the code page lacks becomes '?',
 // which no Windows file name may hold, never a look-alike ("Zł.bas" read as
@@ -99,7 +107,8 @@ SaveStatus followLinks(const std::string& path, std::string& target) {
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         // A link whose file has gone: that file is not made again.
-        return statusOfLookError(GetLastError());
+        const DWORD error = GetLastError();
+        return failed(statusOfLookError(error), error);
     }
     // Asked for in UTF-16: the ANSI call would spell a name the code page
     // lacks with look-alikes, and so name another file.
@@ -151,7 +160,8 @@ SaveStatus compareStamp(const std::string& target, const FileStamp& readAs) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return statusOfLookError(GetLastError());
+        const DWORD error = GetLastError();
+        return failed(statusOfLookError(error), error);
     }
     FileStamp now;
     const bool stamped = stampOf(file, now);
@@ -173,7 +183,10 @@ SaveStatus writePieces(HANDLE file, const std::vector<std::string_view>& pieces)
         while (size > 0) {
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, largestChunk));
             DWORD written = 0;
-            if (!WriteFile(file, data, chunk, &written, nullptr)) return statusOfWriteError(GetLastError());
+            if (!WriteFile(file, data, chunk, &written, nullptr)) {
+                const DWORD error = GetLastError();
+                return failed(statusOfWriteError(error), error);
+            }
             if (written == 0) return SaveStatus::writeFailed;
             data += written;
             size -= written;
@@ -198,7 +211,8 @@ SaveStatus mayWrite(const std::string& target) {
         CloseHandle(file);
         return SaveStatus::saved;
     }
-    return GetLastError() == ERROR_ACCESS_DENIED ? SaveStatus::replaceFailed : SaveStatus::saved;
+    const DWORD error = GetLastError();
+    return error == ERROR_ACCESS_DENIED ? failed(SaveStatus::replaceFailed, error) : SaveStatus::saved;
 }
 
 // The temporary file of a save under way and the file it is to replace, for
@@ -224,6 +238,25 @@ BOOL WINAPI removeTemporaryOnBreak(DWORD event) {
     if (pendingTemporary != nullptr && !isGone(pendingTarget)) DeleteFileA(pendingTemporary);
     return FALSE;  // the program then ends as it would have
 }
+
+// The temporary file of a save under way: on every return that neither put
+// it in place nor kept it as the only copy of the text, it is closed and
+// removed under the lock; the console-break handler is let go either way.
+struct TemporaryFile {
+    std::string name;
+    HANDLE file;
+    bool locked = false;  // this save holds pendingLock
+    bool kept = false;
+    ~TemporaryFile() {
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        if (!locked) AcquireSRWLockExclusive(&pendingLock);
+        if (!kept) DeleteFileA(name.c_str());
+        pendingTemporary = nullptr;
+        pendingTarget = nullptr;
+        ReleaseSRWLockExclusive(&pendingLock);
+        SetConsoleCtrlHandler(removeTemporaryOnBreak, FALSE);
+    }
+};
 
 // Puts the finished temporary file in place of target in one step, provided
 // target is still the file that was read. A virus scanner or indexer that
@@ -253,13 +286,13 @@ SaveStatus replaceWith(const std::string& target, const std::string& temporary, 
         if (removed || isGone(target.c_str())) {
             // Removed by another program before ReplaceFileA came to it: not
             // made again.
-            if (!removed && isGoneError(error)) return SaveStatus::vanished;
-            return isGone(target.c_str()) &&
-                           MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)
-                       ? SaveStatus::saved
-                       : SaveStatus::keptAside;
+            if (!removed && isGoneError(error)) return failed(SaveStatus::vanished, error);
+            if (isGone(target.c_str()) && MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+                return SaveStatus::saved;
+            }
+            return failed(SaveStatus::keptAside, error);
         }
-        if (attempt >= 20 || !isSharingTrouble(error)) return SaveStatus::replaceFailed;
+        if (attempt >= 20 || !isSharingTrouble(error)) return failed(SaveStatus::replaceFailed, error);
         // Both names are as they were: a break may remove the temporary file
         // meanwhile, and then keeps the lock until the program has ended.
         ReleaseSRWLockExclusive(&pendingLock);
@@ -398,6 +431,7 @@ LoadStatus loadFile(const std::string& path, std::string& text, FileStamp* stamp
 }
 
 SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>& pieces, const FileStamp* readAs) {
+    lastSaveErrorCode = 0;
     const std::string full = fullPath(path);
     std::string target = full;
     const DWORD linkAttributes = GetFileAttributesA(full.c_str());
@@ -409,25 +443,26 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         // A save only ever replaces the source; one that has gone since it
         // was read is not made again.
-        return statusOfLookError(GetLastError());
+        const DWORD error = GetLastError();
+        return failed(statusOfLookError(error), error);
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return SaveStatus::notAFile;
     if (attributes & FILE_ATTRIBUTE_READONLY) return SaveStatus::readOnly;
 
     const std::size_t separator = target.find_last_of("\\/");
     const std::string folder = separator == std::string::npos ? std::string() : target.substr(0, separator + 1);
-    std::string temporary;
+    std::string name;
     HANDLE file = INVALID_HANDLE_VALUE;
     // A break while the temporary file is made waits until it is known, and
     // then removes it; one before that ends the program before there is any.
     SetConsoleCtrlHandler(removeTemporaryOnBreak, TRUE);
     AcquireSRWLockExclusive(&pendingLock);
     for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, ".vorrel-%lu-%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
+        char unique[64];
+        std::snprintf(unique, sizeof unique, ".vorrel-%lu-%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
                       static_cast<unsigned long>(GetTickCount()), attempt);
-        temporary = folder + name;
-        file = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+        name = folder + unique;
+        file = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
     }
@@ -435,26 +470,44 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
         const DWORD error = GetLastError();
         ReleaseSRWLockExclusive(&pendingLock);
         SetConsoleCtrlHandler(removeTemporaryOnBreak, FALSE);
-        return statusOfWriteError(error) == SaveStatus::diskFull ? SaveStatus::diskFull
-                                                                 : SaveStatus::cannotCreateTemporary;
+        const bool full = statusOfWriteError(error) == SaveStatus::diskFull;
+        return failed(full ? SaveStatus::diskFull : SaveStatus::cannotCreateTemporary, error);
     }
-    pendingTemporary = temporary.c_str();
+    TemporaryFile temporary{name, file, true};
+    pendingTemporary = temporary.name.c_str();
     pendingTarget = target.c_str();
     ReleaseSRWLockExclusive(&pendingLock);
-    SaveStatus status = writePieces(file, pieces);
+    temporary.locked = false;
+    const SaveStatus written = writePieces(file, pieces);
+    if (written != SaveStatus::saved) return written;
     // On the disk before the replace: after a crash the file then holds its
     // old bytes or its new ones, never a file not written out yet.
-    if (status == SaveStatus::saved && !FlushFileBuffers(file)) status = statusOfWriteError(GetLastError());
-    if (!CloseHandle(file) && status == SaveStatus::saved) status = SaveStatus::writeFailed;
-    if (status == SaveStatus::saved) status = mayWrite(target);
+    if (!FlushFileBuffers(file)) {
+        const DWORD error = GetLastError();
+        return failed(statusOfWriteError(error), error);
+    }
+    temporary.file = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(file)) return failed(SaveStatus::writeFailed, GetLastError());
+    const SaveStatus writable = mayWrite(target);
+    if (writable != SaveStatus::saved) return writable;
     AcquireSRWLockExclusive(&pendingLock);
-    if (status == SaveStatus::saved) status = replaceWith(target, temporary, readAs);
-    if (status != SaveStatus::saved && status != SaveStatus::keptAside) DeleteFileA(temporary.c_str());
-    pendingTemporary = nullptr;
-    pendingTarget = nullptr;
-    ReleaseSRWLockExclusive(&pendingLock);
-    SetConsoleCtrlHandler(removeTemporaryOnBreak, FALSE);
+    temporary.locked = true;
+    const SaveStatus status = replaceWith(target, temporary.name, readAs);
+    temporary.kept = status == SaveStatus::saved || status == SaveStatus::keptAside;
     return status;
+}
+
+std::string lastSaveError() {
+    if (lastSaveErrorCode == 0) return {};
+    char text[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, lastSaveErrorCode,
+                                  0, text, sizeof text, nullptr);
+    // The system's texts end in a full stop and CR LF, which the report's own line does not want.
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == '.' ||
+                          text[length - 1] == ' ')) {
+        --length;
+    }
+    return length > 0 ? std::string(text, length) : "error " + std::to_string(lastSaveErrorCode);
 }
 
 void pauseSeconds(double seconds) {
