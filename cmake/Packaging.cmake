@@ -3,7 +3,8 @@
 # Windows (the MinGW cross build): vorrel.exe gets its file properties
 # (version resource) and its application manifest, and `cpack -G ZIP` (or the
 # `package` target) makes a ZIP that holds vorrel.exe, the example library as
-# inc\Vorrel beside it, README.txt, LICENSE.txt and the example project.
+# inc\Vorrel beside it, README.txt (the short user text docs/user.txt),
+# LICENSE.txt and the example project.
 #
 # Linux: `cmake --install` puts vorrel in bin/, its man page in
 # share/man/man1/ and the README, license and examples in share/doc/vorrel/.
@@ -57,14 +58,8 @@ if(WIN32)
   set_property(SOURCE "${resources}" APPEND PROPERTY OBJECT_DEPENDS "${VORREL_MANIFEST_FILE}")
   target_sources(vorrel PRIVATE "${resources}")
 
-  if(VORREL_BUILD_TESTS)
-    # Reads a program's version resource and manifests back as Windows does.
-    add_executable(vorrel_version_probe tests/package/version_probe.cpp)
-    target_link_libraries(vorrel_version_probe PRIVATE version)
-  endif()
-
   # The ZIP's layout.
-  vorrel_crlf_copy("${PROJECT_SOURCE_DIR}/README.md" "${VORREL_PACKAGING_DIR}/README.txt")
+  vorrel_crlf_copy("${PROJECT_SOURCE_DIR}/docs/user.txt" "${VORREL_PACKAGING_DIR}/README.txt")
   vorrel_crlf_copy("${PROJECT_SOURCE_DIR}/LICENSE" "${VORREL_PACKAGING_DIR}/LICENSE.txt")
   install(TARGETS vorrel RUNTIME DESTINATION .)
   install(DIRECTORY examples/inc/Vorrel/ DESTINATION inc/Vorrel)
@@ -91,26 +86,18 @@ else()
 
   if(VORREL_BUILD_TESTS AND NOT CMAKE_CROSSCOMPILING AND NOT VORREL_FUZZ)
     find_program(VORREL_BASH bash REQUIRED)
-    set(package_tests "${PROJECT_SOURCE_DIR}/tests/package")
-    add_test(NAME package_install
-             COMMAND ${VORREL_BASH} ${package_tests}/install_test.sh ${CMAKE_COMMAND} ${CMAKE_BINARY_DIR}
-                     $<TARGET_FILE:vorrel> ${PROJECT_SOURCE_DIR})
-    add_test(NAME package_man_page
-             COMMAND ${VORREL_BASH} ${package_tests}/man_page_test.sh ${VORREL_PACKAGING_DIR}/vorrel.1
-                     ${PROJECT_VERSION})
-    # 77: man and groff are both missing.
-    set_tests_properties(package_man_page PROPERTIES SKIP_RETURN_CODE 77)
+    set(package_test ${VORREL_BASH} "${PROJECT_SOURCE_DIR}/tests/package/package_test.sh")
+    add_test(NAME package_install COMMAND ${package_test} install ${CMAKE_COMMAND} ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
+    add_test(NAME package_man_page COMMAND ${package_test} man ${VORREL_PACKAGING_DIR}/vorrel.1 ${PROJECT_VERSION})
     if(VORREL_WINDOWS_BUILD)
       find_program(VORREL_WINE NAMES wine wine64 REQUIRED)
       add_test(NAME package_zip_windows
-               COMMAND ${VORREL_BASH} ${package_tests}/zip_test.sh ${VORREL_WINE}
-                       ${VORREL_WINDOWS_BUILD}/${VORREL_ZIP_BASENAME}.zip ${VORREL_WINDOWS_BUILD}/vorrel.exe
-                       $<TARGET_FILE:vorrel> ${PROJECT_SOURCE_DIR})
+               COMMAND ${package_test} zip ${VORREL_WINE} ${VORREL_WINDOWS_BUILD}/${VORREL_ZIP_BASENAME}.zip
+                       ${VORREL_WINDOWS_BUILD}/vorrel.exe ${PROJECT_SOURCE_DIR})
       add_test(NAME package_version_windows
-               COMMAND ${VORREL_BASH} ${package_tests}/version_test.sh ${VORREL_WINE}
-                       ${VORREL_WINDOWS_BUILD}/vorrel_version_probe.exe ${VORREL_WINDOWS_BUILD}/vorrel.exe
-                       ${PROJECT_VERSION} ${VORREL_WINDOWS_BUILD}/packaging/vorrel.manifest
-                       ${VORREL_WINDOWS_BUILD}/vorrel_unit_tests.exe ${VORREL_WINDOWS_BUILD}/vorrel_differential_tests.exe)
+               COMMAND ${package_test} version ${VORREL_WINDOWS_BUILD}/vorrel.exe
+                       ${VORREL_WINDOWS_BUILD}/vorrel_unit_tests.exe ${PROJECT_VERSION}
+                       ${VORREL_WINDOWS_BUILD}/packaging/vorrel.manifest)
       set_tests_properties(package_zip_windows package_version_windows PROPERTIES ENVIRONMENT "WINEDEBUG=-all")
     endif()
   endif()
