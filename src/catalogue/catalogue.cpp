@@ -14,7 +14,8 @@ std::string textBeforeFirst(std::string_view text, std::string_view delimiter) {
 std::string textAfterFirst(std::string_view text, std::string_view delimiter) {
     const std::int64_t at = findText(1, text, delimiter);
     if (at == 0) return std::string(text);
-    return rightPart(text, static_cast<std::int64_t>(text.size()) - (at + static_cast<std::int64_t>(delimiter.size()) - 1));
+    return rightPart(text,
+                     static_cast<std::int64_t>(text.size()) - (at + static_cast<std::int64_t>(delimiter.size()) - 1));
 }
 
 std::string textAfterLast(std::string_view text, std::string_view delimiter) {

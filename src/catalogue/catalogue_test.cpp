@@ -25,9 +25,12 @@ TEST(Catalogue, TheModuleKindAndNameFollowTheUpperCasedBaseName) {
               "WIDGET(;$IFNDEF WIDGET~$DEFINE WIDGET~$include \"Vorrel\\Widget.inc\"~$ENDIF\r\n");
     const std::vector<std::vector<std::string>> table = {
         // file, key, module name
-        {"o_timer.inc", " AS TIMER", "TIMER"},  {"O_O_Clock.inc", " AS O_CLOCK", "O_CLOCK"},
-        {"Fo_o.inc", "FO_O(", "FO_O"},          {"Widget.Tools.INC", "WIDGET(", "WIDGET"},
-        {"O_.inc", " AS ", ""},                 {".inc", "(", ""},
+        {"o_timer.inc", " AS TIMER", "TIMER"},
+        {"O_O_Clock.inc", " AS O_CLOCK", "O_CLOCK"},
+        {"Fo_o.inc", "FO_O(", "FO_O"},
+        {"Widget.Tools.INC", "WIDGET(", "WIDGET"},
+        {"O_.inc", " AS ", ""},
+        {".inc", "(", ""},
         {"\xe4x;~.inc", "\xe4X;~(", "\xe4X;~"},
     };
     for (const auto& row : table) EXPECT_EQ(catalogueLine("Vorrel", row[0]), line(row[1], row[2], row[0]));
@@ -37,7 +40,8 @@ TEST(Catalogue, TheModuleKindAndNameFollowTheUpperCasedBaseName) {
 TEST(Catalogue, AFolderGivesALinePerIncEntryInListingOrder) {
     const fs::path folder = fs::temp_directory_path() / ("vorrel-catalogue-" + std::to_string(std::random_device()()));
     fs::create_directories(folder / "Lib" / "Old.inc");
-    for (const char* name : {"b.inc", "O_Timer.INC", "c.incx", "notes.txt", "A.inc"}) std::ofstream(folder / "Lib" / name);
+    for (const char* name : {"b.inc", "O_Timer.INC", "c.incx", "notes.txt", "A.inc"})
+        std::ofstream(folder / "Lib" / name);
     // The tool names the folder with a backslash before its last component.
     const std::string catalogue = buildCatalogue(folder.string() + "\\Lib");
     std::vector<std::string> lines;

@@ -36,7 +36,8 @@ int reportLoadTrouble(LoadStatus status, const std::string& path) {
 int reportSaveTrouble(SaveStatus status, const std::string& path) {
     if (status == SaveStatus::saved) return exitSuccess;
     const std::string reason = lastSaveError();
-    printLine("Could not save " + path + ": " + describeSaveStatus(status) + (reason.empty() ? "" : " (" + reason + ")"));
+    printLine("Could not save " + path + ": " + describeSaveStatus(status) +
+              (reason.empty() ? "" : " (" + reason + ")"));
     return exitFileTrouble;
 }
 

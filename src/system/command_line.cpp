@@ -16,8 +16,10 @@ std::vector<std::string> splitCommandLine(std::string_view commandLine) {
         while (at < size) {
             const char c = commandLine[at];
             if (quoted) {
-                if (c == '"') quoted = false;
-                else ++counted;
+                if (c == '"')
+                    quoted = false;
+                else
+                    ++counted;
             } else if (c == ' ') {
                 break;
             } else {

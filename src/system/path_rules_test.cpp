@@ -12,8 +12,8 @@ namespace {
 TEST(PathRules, WildcardsIgnoreTheCaseOfAsciiLettersOnly) {
     EXPECT_EQ(posixPath(R"(E:\HB\\Vorrel)"), "E:/HB//Vorrel");
     const std::vector<std::pair<const char*, const char*>> matching = {
-        {"*.inc", "Widget.INC"}, {"*.inc", ".inc"}, {"*.inc", "a.inc.inc"}, {"?.inc", "a.inc"},
-        {"*", ""},               {"a*b*c", "aXbYbZc"}};
+        {"*.inc", "Widget.INC"}, {"*.inc", ".inc"}, {"*.inc", "a.inc.inc"},
+        {"?.inc", "a.inc"},      {"*", ""},         {"a*b*c", "aXbYbZc"}};
     for (const auto& [pattern, name] : matching) EXPECT_TRUE(matchesWildcard(pattern, name)) << pattern << name;
     const std::vector<std::pair<const char*, const char*>> different = {
         {"*.inc", "Widget.incx"}, {"*.inc", "inc"}, {"?.inc", "ab.inc"}, {"a*b*c", "aXbYbZ"}, {"\xe4*", "\xc4x"}};
@@ -23,7 +23,8 @@ TEST(PathRules, WildcardsIgnoreTheCaseOfAsciiLettersOnly) {
 TEST(PathRules, ListingsComeByUpperCasedNameThenByBytes) {
     std::vector<std::string> names = {"b.inc", "O_Timer.inc", "a.inc", "Obj.inc", "A.inc", "_x.inc", "Z.inc"};
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return listsBefore(a, b); });
-    EXPECT_EQ(names, (std::vector<std::string>{"A.inc", "a.inc", "b.inc", "Obj.inc", "O_Timer.inc", "Z.inc", "_x.inc"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"A.inc", "a.inc", "b.inc", "Obj.inc", "O_Timer.inc", "Z.inc", "_x.inc"}));
 }
 
 }  // namespace

@@ -54,9 +54,9 @@ std::uint32_t pathAttributes(const std::string& path);
 
 /// State of one folder listing; start it with firstFile.
 struct FileEnumeration {
-    std::intptr_t handle = -1;        // the platform's find handle, if it keeps one
-    std::string wildcard;             // the pattern's last component
-    std::vector<std::string> names;   // matches still to deliver, if it collects them
+    std::intptr_t handle = -1;       // the platform's find handle, if it keeps one
+    std::string wildcard;            // the pattern's last component
+    std::vector<std::string> names;  // matches still to deliver, if it collects them
     std::size_t next = 0;
 };
 

@@ -23,7 +23,9 @@ const char* describeSaveStatus(SaveStatus status) {
     switch (status) {
     case SaveStatus::saved: return "saved";
     case SaveStatus::vanished: return "the file is no longer there";
-    case SaveStatus::keptAside: return "the system removed the file and could not put the new one in its place; its new text is in a .vorrel- file beside it";
+    case SaveStatus::keptAside:
+        return "the system removed the file and could not put the new one in its place; its new text is in a .vorrel- "
+               "file beside it";
     case SaveStatus::readOnly: return "the file is read-only";
     case SaveStatus::notAFile: return "it is not a file";
     case SaveStatus::cannotCreateTemporary: return "cannot create a temporary file in its folder";

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <csignal>
 #include <ctime>
 #include <iterator>
 
@@ -36,9 +36,7 @@ void writeAll(int fd, const char* data, std::size_t size) {
     }
 }
 
-bool endsWithSeparator(std::string_view path) {
-    return !path.empty() && (path.back() == '/' || path.back() == '\\');
-}
+bool endsWithSeparator(std::string_view path) { return !path.empty() && (path.back() == '/' || path.back() == '\\'); }
 
 std::string folderPart(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -121,7 +119,7 @@ int createTemporary(std::string& temporary) {
         for (std::size_t i = 0; i < std::size(endingSignals); ++i) {
             ::sigaction(endingSignals[i], nullptr, &previousActions[i]);
             if (previousActions[i].sa_handler == SIG_IGN) continue;
-            struct sigaction action{};
+            struct sigaction action {};
             action.sa_handler = removeTemporaryAndEnd;
             action.sa_flags = SA_RESETHAND;
             sigemptyset(&action.sa_mask);
@@ -279,7 +277,7 @@ LoadStatus loadFile(const std::string& path, std::string& text, FileStamp* stamp
         if (::stat(posixPath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return LoadStatus::folder;
         return LoadStatus::unreadable;
     }
-    struct stat info{};
+    struct stat info {};
     // Only a regular file has an end to read to; a pipe or a device may never end.
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         const bool folder = S_ISDIR(info.st_mode);
@@ -331,13 +329,15 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
     std::string name = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     name += ".vorrel-XXXXXX";
     const int fd = createTemporary(name);
-    if (fd < 0) return failed(errno == ENOSPC || errno == EDQUOT ? SaveStatus::diskFull : SaveStatus::cannotCreateTemporary);
+    if (fd < 0)
+        return failed(errno == ENOSPC || errno == EDQUOT ? SaveStatus::diskFull : SaveStatus::cannotCreateTemporary);
     TemporaryFile temporary{name, fd};
     const SaveStatus written = writePieces(fd, pieces);
     if (written != SaveStatus::saved) return failed(written);
     // Only root may give a file away. Anyone may keep its group, when they
     // belong to it, so that a file shared through its group stays shared.
-    if (::fchown(fd, original.st_uid, original.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), original.st_gid);
+    if (::fchown(fd, original.st_uid, original.st_gid) != 0)
+        (void)::fchown(fd, static_cast<uid_t>(-1), original.st_gid);
     ::fchmod(fd, original.st_mode & 07777);
     // On the disk before the rename: after a crash the file then holds its
     // old bytes or its new ones, never a file not written out yet. A file
@@ -374,8 +374,7 @@ void pauseSeconds(double seconds) {
     struct timespec wait;
     wait.tv_sec = static_cast<time_t>(milliseconds / 1000);
     wait.tv_nsec = static_cast<long>((milliseconds % 1000) * 1000000);
-    while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-    }
+    while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {}
 }
 
 void adviseLargeBlock(void* block, std::size_t size) {

@@ -47,9 +47,12 @@ TEST_F(Files, LoadsReadEveryByteAndCreateNothing) {
     write("sub/inner.bas", "x");
     write("empty.bas", "");
     const std::vector<std::tuple<std::string, LoadStatus, std::string>> table = {
-        {path("all.bas"), LoadStatus::loaded, bytes},   {folder.string() + "\\\\sub\\inner.bas", LoadStatus::loaded, "x"},
-        {path("empty.bas"), LoadStatus::loaded, ""},    {path("missing.bas"), LoadStatus::missing, ""},
-        {path("no") + "\\x.bas", LoadStatus::missing, ""}, {path("sub"), LoadStatus::folder, ""}};
+        {path("all.bas"), LoadStatus::loaded, bytes},
+        {folder.string() + "\\\\sub\\inner.bas", LoadStatus::loaded, "x"},
+        {path("empty.bas"), LoadStatus::loaded, ""},
+        {path("missing.bas"), LoadStatus::missing, ""},
+        {path("no") + "\\x.bas", LoadStatus::missing, ""},
+        {path("sub"), LoadStatus::folder, ""}};
     for (const auto& [name, status, text] : table) {
         std::string loaded = "stale";
         EXPECT_EQ(loadFile(name, loaded), status) << name;
@@ -67,8 +70,10 @@ TEST_F(Files, SavesReplaceTheWholeFileOrNothingAndNeverCreateOne) {
     fs::permissions(folder / "locked.bas", fs::perms::owner_read);  // the read-only attribute on Windows
     // A failed system call gives its own text as the reason; vorrel's own checks give none.
     const std::vector<std::tuple<std::string, SaveStatus, std::string, bool>> table = {
-        {"prog.bas", SaveStatus::saved, "new\r\n\0x"s, false}, {"gone.bas", SaveStatus::vanished, "", true},
-        {"no/gone.bas", SaveStatus::vanished, "", true},       {"sub", SaveStatus::notAFile, "", false},
+        {"prog.bas", SaveStatus::saved, "new\r\n\0x"s, false},
+        {"gone.bas", SaveStatus::vanished, "", true},
+        {"no/gone.bas", SaveStatus::vanished, "", true},
+        {"sub", SaveStatus::notAFile, "", false},
         {"locked.bas", SaveStatus::readOnly, "keep", false}};
     for (const auto& [name, status, after, reason] : table) {
         EXPECT_EQ(saveFile(path(name), {"new", "\r\n", "\0x"s}), status) << name;

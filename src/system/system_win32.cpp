@@ -27,9 +27,7 @@ HANDLE standardOutput() {
     return handle;
 }
 
-bool endsWithSeparator(std::string_view path) {
-    return !path.empty() && (path.back() == '\\' || path.back() == '/');
-}
+bool endsWithSeparator(std::string_view path) { return !path.empty() && (path.back() == '\\' || path.back() == '/'); }
 
 void closeFind(FileEnumeration& enumeration) {
     if (enumeration.handle != -1) FindClose(reinterpret_cast<HANDLE>(enumeration.handle));
@@ -66,8 +64,7 @@ std::string ansiText(std::wstring line, bool& exact) {
     exact = true;
     for (std::size_t i = 0; i < line.size(); ++i) {
         const wchar_t unit = line[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < line.size() && line[i + 1] >= 0xDC00 &&
-            line[i + 1] <= 0xDFFF) {
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < line.size() && line[i + 1] >= 0xDC00 && line[i + 1] <= 0xDFFF) {
             ++i;  // a whole character, converted or replaced as such
         } else if (unit >= 0xD800 && unit <= 0xDFFF) {
             line[i] = L'?';  // half a character, which no code page holds
@@ -103,8 +100,8 @@ std::string ansiText(std::wstring line, bool& exact) {
 // cannot be followed is not saved through at all: replacing the path itself
 // would turn the link into a plain file.
 SaveStatus followLinks(const std::string& path, std::string& target) {
-    const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         // A link whose file has gone: that file is not made again.
         const DWORD error = GetLastError();
@@ -156,9 +153,9 @@ bool stampOf(HANDLE file, FileStamp& stamp) {
 // its attributes only, the look never conflicts with a program that holds
 // the file open, however it shares it.
 SaveStatus compareStamp(const std::string& target, const FileStamp& readAs) {
-    const HANDLE file = CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file =
+        CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return failed(statusOfLookError(error), error);
@@ -204,9 +201,9 @@ bool isSharingTrouble(DWORD error) {
 // only for leave to delete it. A program that holds the file without sharing
 // it decides nothing here; the replace waits for it.
 SaveStatus mayWrite(const std::string& target) {
-    const HANDLE file = CreateFileA(target.c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                    nullptr);
+    const HANDLE file =
+        CreateFileA(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         CloseHandle(file);
         return SaveStatus::saved;
@@ -386,9 +383,8 @@ LoadStatus loadFile(const std::string& path, std::string& text, FileStamp* stamp
     }
     // Editors and build tools keep files open for writing, sharing them; a
     // module read as empty would lose its members' letter case.
-    const HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         text.clear();
@@ -459,8 +455,9 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
     AcquireSRWLockExclusive(&pendingLock);
     for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
         char unique[64];
-        std::snprintf(unique, sizeof unique, ".vorrel-%lu-%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
-                      static_cast<unsigned long>(GetTickCount()), attempt);
+        std::snprintf(unique, sizeof unique, ".vorrel-%lu-%lu-%u.tmp",
+                      static_cast<unsigned long>(GetCurrentProcessId()), static_cast<unsigned long>(GetTickCount()),
+                      attempt);
         name = folder + unique;
         file = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -500,8 +497,8 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
 std::string lastSaveError() {
     if (lastSaveErrorCode == 0) return {};
     char text[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, lastSaveErrorCode,
-                                  0, text, sizeof text, nullptr);
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                  lastSaveErrorCode, 0, text, sizeof text, nullptr);
     // The system's texts end in a full stop and CR LF, which the report's own line does not want.
     while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == '.' ||
                           text[length - 1] == ' ')) {

@@ -91,7 +91,6 @@ std::string replaceAll(std::string_view text, std::string_view oldText, std::str
 
 void upperInPlace(char* data, std::size_t size) { mapCaseInPlace(data, size, 'a', 'z'); }
 
-
 std::string toUpper(std::string_view text) {
     std::string result(text);
     upperInPlace(result.data(), result.size());

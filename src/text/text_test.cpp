@@ -12,17 +12,26 @@ using namespace std::string_literals;
 
 TEST(Text, SearchesCountFromOneAndPiecesAreClampedToTheText) {
     const std::vector<std::tuple<std::int64_t, std::string, std::string, std::int64_t>> finds = {
-        {3, "ABC", "C", 3},        {4, "ABC", "C", 0},          {0, "ABC", "A", 0}, {2, "ABCABC", "ABC", 4},
-        {3, "ABCD", "CDE", 0},     {1, "a\0b\0c"s, "\0c"s, 4},  {2, "AB", "", 2},   {1, "", "", 0}};
+        {3, "ABC", "C", 3},    {4, "ABC", "C", 0},         {0, "ABC", "A", 0}, {2, "ABCABC", "ABC", 4},
+        {3, "ABCD", "CDE", 0}, {1, "a\0b\0c"s, "\0c"s, 4}, {2, "AB", "", 2},   {1, "", "", 0}};
     for (const auto& [start, text, pattern, at] : finds) EXPECT_EQ(findText(start, text, pattern), at) << text;
     EXPECT_EQ(countOccurrences("AAAA", "AA"), 2);
     EXPECT_EQ(countOccurrences("AAA", "AA"), 1);
     const std::vector<std::pair<std::string, std::string>> pieces = {
-        {fieldAt(";A;;B;", ";", 4), "B"}, {fieldAt(";A;;B;", ";", 3), ""},    {fieldAt("A\r\nB\r\n", "\r\n", 3), ""},
-        {fieldAt("none", ";", 1), "none"}, {fieldAt("a\rb\r\nc", "\r\n", 1), "a\rb"},
-        {leftPart("ABC", 9), "ABC"},      {leftPart("ABC", -1), ""},          {rightPart("ABC", 2), "BC"},
-        {rightPart("ABC", -3), ""},       {midPart("ABCDE", 3, 10), "DE"},    {midPart("ABCDE", 5, 1), ""},
-        {midPart("A\0B"s, 1, 2), "\0B"s}, {reversed("abc"), "cba"},           {replaceAll("aaa", "aa", "b"), "ba"},
+        {fieldAt(";A;;B;", ";", 4), "B"},
+        {fieldAt(";A;;B;", ";", 3), ""},
+        {fieldAt("A\r\nB\r\n", "\r\n", 3), ""},
+        {fieldAt("none", ";", 1), "none"},
+        {fieldAt("a\rb\r\nc", "\r\n", 1), "a\rb"},
+        {leftPart("ABC", 9), "ABC"},
+        {leftPart("ABC", -1), ""},
+        {rightPart("ABC", 2), "BC"},
+        {rightPart("ABC", -3), ""},
+        {midPart("ABCDE", 3, 10), "DE"},
+        {midPart("ABCDE", 5, 1), ""},
+        {midPart("A\0B"s, 1, 2), "\0B"s},
+        {reversed("abc"), "cba"},
+        {replaceAll("aaa", "aa", "b"), "ba"},
         {replaceAll("ab", "b", "bb"), "abb"},  // what it inserted is never searched again
         {replaceAll("x\0y\0"s, "\0"s, "-"), "x-y-"}};
     for (const auto& [got, expected] : pieces) EXPECT_EQ(got, expected);
