@@ -1,17 +1,21 @@
-// How the search works. The text is read as if upper-cased, eight bytes at a
-// time, so no upper-case copy of it is made. Every pattern of four bytes or
-// more is filed under its anchor: four of its bytes in a row, chosen where
-// they are rare in a sample of the text and shared by few other patterns
-// (the patterns NAME.MEMBER of one name share their first four bytes, but
-// hardly ever the four around the point). At every offset of the text a
-// filter byte is read at the hash of the four bytes there, and for patterns
-// shorter than four, a byte of a table indexed by the two bytes there; only
-// offsets so marked are looked at. The marks of 64 offsets in a row are
-// gathered first, without a branch. An anchor is looked up in an open-
-// addressed table that gives the patterns filed under it, and each is
-// compared whole. Where many patterns share one anchor, the text from the
-// anchor on is hashed instead, once, length by length, and each length that
-// one of them has from its anchor on is looked up.
+// How the search works. Every pattern of four bytes or more is filed under
+// its anchor: four of its bytes in a row, chosen where they are rare in a
+// sample of the text and shared by few other patterns (the patterns of one
+// member share their first four bytes, but hardly ever their last four).
+// The text is read as it stands: an anchor is folded by setting the bit
+// that tells a lower-case letter from an upper-case one in each byte, which
+// maps every pair of letters to one value (and a few other bytes with
+// them), so the filter needs no upper-case copy of the text; the patterns
+// are compared letter case aside only where the filter says so.
+//
+// At every offset a filter byte is read at the hash of the four folded
+// bytes there, and, for patterns shorter than four, a byte of a table
+// indexed by the two folded bytes there. The bits of 64 offsets in a row are
+// gathered first, without a branch; only the offsets marked are looked at.
+// An anchor is looked up in an open-addressed table that gives the patterns
+// filed under it, each compared whole. Where many patterns share one anchor,
+// the text from the anchor on is hashed instead, once, length by length, and
+// each length that one of them has from its anchor on is looked up.
 #include "rewrite/search.h"
 
 #include <algorithm>
@@ -19,9 +23,6 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "text/text.h"
 
@@ -36,17 +37,21 @@ constexpr std::uint32_t compareAtMost = 8;
 // The text sample that anchors are chosen by: this many pieces of this many bytes.
 constexpr std::size_t samplePieces = 64;
 constexpr std::size_t samplePiece = 4096;
+constexpr unsigned sampleBits = 16;
 // Filter bytes for each anchor, up to 2^maxFilterBits of them: the more,
 // the fewer false alarms, but the fewer fit the processor's caches.
 constexpr std::size_t filterBytesPerAnchor = 64;
 constexpr unsigned maxFilterBits = 20;
-// The marks of a filter byte and of the table of short patterns' first two bytes.
-constexpr std::uint8_t anchorMark = 1, shortMark = 2;
+// The case bit of every byte of an anchor and of a pair.
+constexpr std::uint32_t foldAnchor = 0x20202020u;
+constexpr std::uint32_t foldPair = 0x2020u;
 
 constexpr std::uint64_t byteHashStart = 0xcbf29ce484222325ull;
 std::uint64_t byteHashStep(std::uint64_t hash, char byte) {
     return (hash ^ static_cast<unsigned char>(byte)) * 0x100000001b3ull;
 }
+
+char upperByte(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 std::uint64_t wordAt(const char* at) {
     std::uint64_t word;
@@ -54,32 +59,36 @@ std::uint64_t wordAt(const char* at) {
     return word;
 }
 
-// The eight bytes at at, upper-cased; past end, zeros.
-std::uint64_t upperWordAt(const char* at, const char* end) {
-    if (end - at >= 8) return upperBytes(wordAt(at));
+// The eight bytes at at; past end, zeros.
+std::uint64_t wordBefore(const char* at, const char* end) {
+    if (end - at >= 8) return wordAt(at);
     char bytes[8] = {};
     std::memcpy(bytes, at, static_cast<std::size_t>(end - at));
-    return upperBytes(wordAt(bytes));
+    return wordAt(bytes);
 }
 
-char upperByte(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// Whether the size bytes at text, upper-cased, are those at upper.
-bool equalsUpper(const char* text, const char* upper, std::size_t size) {
-    for (; size >= 8; size -= 8, text += 8, upper += 8) {
-        if (upperBytes(wordAt(text)) != wordAt(upper)) return false;
+// Whether the size bytes at text (which ends at end), upper-cased, are
+// those at upper, which has eight readable bytes past them. Eight bytes at a
+// time, the last eight overlapping the ones before: no loop over bytes.
+bool equalsUpper(const char* text, const char* end, const char* upper, std::size_t size) {
+    if (size < 8) {
+        const std::uint64_t mask = (std::uint64_t(1) << (8 * size)) - 1;
+        return ((upperBytes(wordBefore(text, end)) ^ wordAt(upper)) & mask) == 0;
     }
-    for (; size > 0; --size, ++text, ++upper) {
-        if (upperByte(*text) != *upper) return false;
+    for (std::size_t i = 0; i + 8 < size; i += 8) {
+        if (upperBytes(wordAt(text + i)) != wordAt(upper + i)) return false;
     }
-    return true;
+    return upperBytes(wordAt(text + size - 8)) == wordAt(upper + size - 8);
 }
 
-// The first four bytes packed in word (as they stand in memory, on a
-// little-endian processor as every x86-64 is).
-std::uint32_t anchorOf(std::uint64_t word) { return static_cast<std::uint32_t>(word); }
-std::uint32_t anchorIn(std::string_view bytes, std::size_t at) { return anchorOf(upperWordAt(bytes.data() + at, bytes.data() + bytes.size())); }
+// The folded anchor of the first four bytes packed in word (as they stand
+// in memory, on a little-endian processor as every x86-64 is).
+std::uint32_t anchorOf(std::uint64_t word) { return static_cast<std::uint32_t>(word) | foldAnchor; }
+std::uint32_t anchorIn(std::string_view bytes, std::size_t at) {
+    return anchorOf(wordBefore(bytes.data() + at, bytes.data() + bytes.size()));
+}
 std::uint32_t anchorHash(std::uint32_t anchor) { return anchor * 0x9E3779B1u; }
+std::size_t pairOf(std::uint64_t word) { return (word | foldPair) & 0xffffu; }
 
 // A pattern filed under its anchor, or under its first two bytes when short.
 struct Entry {
@@ -99,34 +108,29 @@ struct Slot {
 
 struct Matcher {
     unsigned filterShift = 0;
-    std::vector<std::uint8_t> filter;      // anchorMark at the hash of every anchor
+    std::vector<std::uint8_t> filter;  // 1 at the hash of every anchor
     std::vector<Slot> slots;
-    std::vector<Entry> entries;            // grouped by anchor
-    std::string arena;                     // the patterns' bytes
+    std::vector<Entry> entries;        // grouped by anchor
+    std::string arena;                 // the patterns' bytes, and eight more
     // Groups of more than compareAtMost entries: the distinct sizes of
     // their patterns from the anchor on, ascending, and their entries by the
     // hash of those bytes.
     std::vector<std::vector<std::uint32_t>> groupSizes;
     std::unordered_map<std::uint64_t, std::uint32_t> byHash;
-    std::vector<std::uint32_t> sameHash;   // per entry: the next with the same hash, or none
-    // Patterns of fewer than four bytes, by their first two bytes (a one-byte
-    // pattern under every pair it begins).
-    std::vector<std::uint8_t> shortMarks;   // shortMark for each pair some of them begin with
-    std::vector<std::uint32_t> shortPairs;  // ascending
-    std::vector<Entry> shortEntries;        // those of shortPairs[i]
+    std::vector<std::uint32_t> sameHash;  // per entry: the next with the same hash, or none
+    // Patterns of fewer than four bytes, by their first two bytes folded (a
+    // one-byte pattern under every pair it begins).
+    std::vector<std::uint8_t> shortPairs;  // 1 for each pair some of them begin with
+    std::vector<std::uint32_t> shortKeys;  // ascending pairs
+    std::vector<Entry> shortEntries;       // those of shortKeys[i]
 };
 
 std::size_t slotOf(const Matcher& matcher, std::uint32_t anchor) {
     return (anchorHash(anchor) >> 8) & (matcher.slots.size() - 1);
 }
 
-std::uint8_t filterByte(const Matcher& matcher, std::uint32_t anchor) {
-    return matcher.filter[anchorHash(anchor) >> matcher.filterShift];
-}
-
-// How often each four-byte window occurs in a sample of the text, by the
-// top sampleBits bits of its hash.
-constexpr unsigned sampleBits = 16;
+// How often each folded four-byte window occurs in a sample of the text, by
+// the top sampleBits bits of its hash.
 std::vector<std::uint16_t> sampleWindows(std::string_view text) {
     std::vector<std::uint16_t> seen(text.size() < samplePiece ? 1 : std::size_t(1) << sampleBits, 0);
     const std::size_t step = std::max(samplePiece, text.size() / samplePieces);
@@ -214,7 +218,7 @@ void fileAnchors(Matcher& matcher, const std::vector<std::string_view>& patterns
         const std::uint32_t anchor = anchorOfId(order[e]);
         std::uint32_t end = e;
         while (end < order.size() && anchorOfId(order[end]) == anchor) ++end;
-        matcher.filter[anchorHash(anchor) >> matcher.filterShift] = anchorMark;
+        matcher.filter[anchorHash(anchor) >> matcher.filterShift] = 1;
         std::size_t slot = slotOf(matcher, anchor);
         while (matcher.slots[slot].count != 0) slot = (slot + 1) & (slots - 1);
         matcher.slots[slot] = {anchor, end - e, e};
@@ -228,17 +232,19 @@ void fileShortPatterns(Matcher& matcher, const std::vector<std::string_view>& pa
     for (std::uint32_t id = 0; id < patterns.size(); ++id) {
         if (patterns[id].size() >= anchorLength) continue;
         const Entry entry = entryFor(matcher, patterns[id], id, 0);
-        const auto first = static_cast<unsigned char>(patterns[id][0]);
+        const unsigned first = static_cast<unsigned char>(patterns[id][0]) | 0x20u;
         for (unsigned second = 0; second < 256; ++second) {
-            if (patterns[id].size() == 1 || static_cast<unsigned char>(patterns[id][1]) == second) byPair.push_back({first | second << 8, entry});
+            if (patterns[id].size() == 1 || (static_cast<unsigned char>(patterns[id][1]) | 0x20u) == second) {
+                byPair.push_back({first | second << 8, entry});
+            }
         }
     }
     if (byPair.empty()) return;
     std::stable_sort(byPair.begin(), byPair.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    matcher.shortMarks.assign(std::size_t(1) << 16, 0);
+    matcher.shortPairs.assign(std::size_t(1) << 16, 0);
     for (const auto& [pair, entry] : byPair) {
-        matcher.shortMarks[pair] = shortMark;
-        matcher.shortPairs.push_back(pair);
+        matcher.shortPairs[pair] = 1;
+        matcher.shortKeys.push_back(pair);
         matcher.shortEntries.push_back(entry);
     }
 }
@@ -246,7 +252,8 @@ void fileShortPatterns(Matcher& matcher, const std::vector<std::string_view>& pa
 // Whether the entry whose anchor the text has at offset occurs there whole.
 bool occursAround(const Matcher& matcher, std::string_view text, std::size_t offset, const Entry& entry) {
     if (offset < entry.anchorAt || entry.size > text.size() - (offset - entry.anchorAt)) return false;
-    return equalsUpper(text.data() + offset - entry.anchorAt, matcher.arena.data() + entry.bytes, entry.size);
+    return equalsUpper(text.data() + offset - entry.anchorAt, text.data() + text.size(), matcher.arena.data() + entry.bytes,
+                       entry.size);
 }
 
 template <typename Offset>
@@ -259,12 +266,11 @@ template <typename Offset>
 void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offset, std::uint32_t anchor,
                  std::vector<std::vector<Offset>>& hits) {
     std::size_t index = slotOf(matcher, anchor);
-    while (matcher.slots[index].anchor != anchor) {
+    while (matcher.slots[index].anchor != anchor || matcher.slots[index].count == 0) {
         if (matcher.slots[index].count == 0) return;
         index = (index + 1) & (matcher.slots.size() - 1);
     }
     const Slot& slot = matcher.slots[index];
-    if (slot.count == 0) return;
     if (slot.count <= compareAtMost) {
         for (std::uint32_t e = slot.first; e < slot.first + slot.count; ++e) {
             if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, hits);
@@ -284,65 +290,62 @@ void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offs
 }
 
 // Records every short pattern that occurs at offset, whose first two bytes
-// (the second 0 past the end) make pair.
+// folded (the second 0 past the end) make pair.
 template <typename Offset>
 void checkShort(const Matcher& matcher, std::string_view text, std::size_t offset, std::size_t pair,
                 std::vector<std::vector<Offset>>& hits) {
-    const auto first = std::lower_bound(matcher.shortPairs.begin(), matcher.shortPairs.end(), pair);
-    for (auto e = static_cast<std::size_t>(first - matcher.shortPairs.begin());
-         e < matcher.shortPairs.size() && matcher.shortPairs[e] == pair; ++e) {
+    const auto first = std::lower_bound(matcher.shortKeys.begin(), matcher.shortKeys.end(), pair);
+    for (auto e = static_cast<std::size_t>(first - matcher.shortKeys.begin());
+         e < matcher.shortKeys.size() && matcher.shortKeys[e] == pair; ++e) {
         if (occursAround(matcher, text, offset, matcher.shortEntries[e])) record(matcher.shortEntries[e], offset, hits);
     }
 }
 
-// The marks at offset, where word holds the upper-cased bytes there.
-std::uint8_t marksAt(const Matcher& matcher, std::uint64_t word, bool anyShort) {
-    std::uint8_t marks = filterByte(matcher, anchorOf(word));
-    if (anyShort) marks |= matcher.shortMarks[word & 0xffff];
-    return marks;
-}
-
-// A bit for each of the 64 bytes that is not 0.
-std::uint64_t nonZeroBytes(const std::uint8_t* bytes) {
-    std::uint64_t bits = 0;
-#if defined(__SSE2__)
-    for (unsigned i = 0; i < 64; i += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-        const auto zero = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_setzero_si128())));
-        bits |= std::uint64_t(~zero & 0xffffu) << i;
+// Looks at the offset [offset, offset + 64) whose bits are set in marked.
+template <bool isShort, typename Offset>
+void checkMarked(const Matcher& matcher, std::string_view text, std::size_t offset, std::uint64_t marked,
+                 std::vector<std::vector<Offset>>& hits) {
+    for (; marked != 0; marked &= marked - 1) {
+        const std::size_t at = offset + static_cast<std::size_t>(__builtin_ctzll(marked));
+        const std::uint64_t word = wordBefore(text.data() + at, text.data() + text.size());
+        if (isShort) {
+            checkShort(matcher, text, at, pairOf(word), hits);
+        } else if (text.size() - at >= anchorLength) {
+            checkAnchor(matcher, text, at, anchorOf(word), hits);
+        }
     }
-#else
-    for (unsigned i = 0; i < 64; ++i) bits |= std::uint64_t(bytes[i] != 0) << i;
-#endif
-    return bits;
 }
 
+// Searches the offsets [from, to), 64 at a time while 64 + 8 bytes lie in
+// the text, the filter's bits for them gathered into a word first; the
+// last offsets one at a time, reading zeros past the end.
 template <typename Offset>
-void checkMarked(const Matcher& matcher, std::string_view text, std::size_t offset, std::uint8_t marks,
-                 std::uint64_t word, std::vector<std::vector<Offset>>& hits) {
-    if ((marks & anchorMark) != 0 && text.size() - offset >= anchorLength) checkAnchor(matcher, text, offset, anchorOf(word), hits);
-    if ((marks & shortMark) != 0) checkShort(matcher, text, offset, word & 0xffff, hits);
-}
-
-// Searches the offsets [from, to) whose 64 + 8 bytes lie in the text, 64 at
-// a time: the upper-cased bytes go to a buffer, their marks to another.
-template <bool anyShort, typename Offset>
-std::size_t searchBlocks(const Matcher& matcher, std::string_view text, std::vector<std::vector<Offset>>& hits) {
-    char upper[64 + 8];
-    std::uint8_t marks[64];
-    std::size_t offset = 0;
-    for (; offset + sizeof upper <= text.size(); offset += 64) {
-        for (unsigned i = 0; i < sizeof upper; i += 8) {
-            const std::uint64_t word = upperBytes(wordAt(text.data() + offset + i));
-            std::memcpy(upper + i, &word, 8);
+void search(const Matcher& matcher, std::string_view text, std::size_t from, std::size_t to,
+            std::vector<std::vector<Offset>>& hits) {
+    const char* bytes = text.data();
+    const std::uint8_t* filter = matcher.filter.data();
+    const unsigned shift = matcher.filterShift;
+    const bool anyShort = !matcher.shortEntries.empty();
+    std::size_t offset = from;
+    for (; offset + 64 <= to && offset + 64 + 8 <= text.size(); offset += 64) {
+        std::uint64_t marked = 0;
+        // Eight at a time, so that the shifts are constants.
+        for (unsigned k = 0; k < 64; k += 8) {
+            const char* at = bytes + offset + k;
+            const auto bit = [&](unsigned j) { return std::uint64_t(filter[anchorHash(anchorOf(wordAt(at + j))) >> shift]) << j; };
+            marked |= (bit(0) | bit(1) | bit(2) | bit(3) | bit(4) | bit(5) | bit(6) | bit(7)) << k;
         }
-        for (unsigned k = 0; k < 64; ++k) marks[k] = marksAt(matcher, wordAt(upper + k), anyShort);
-        for (std::uint64_t marked = nonZeroBytes(marks); marked != 0; marked &= marked - 1) {
-            const auto k = static_cast<std::size_t>(__builtin_ctzll(marked));
-            checkMarked(matcher, text, offset + k, marks[k], wordAt(upper + k), hits);
-        }
+        checkMarked<false>(matcher, text, offset, marked, hits);
+        if (!anyShort) continue;
+        std::uint64_t shortMarked = 0;
+        for (unsigned k = 0; k < 64; ++k) shortMarked |= std::uint64_t(matcher.shortPairs[pairOf(wordAt(bytes + offset + k))]) << k;
+        checkMarked<true>(matcher, text, offset, shortMarked, hits);
     }
-    return offset;
+    for (; offset < to; ++offset) {
+        const std::uint64_t word = wordBefore(bytes + offset, bytes + text.size());
+        if (filter[anchorHash(anchorOf(word)) >> shift] != 0) checkMarked<false>(matcher, text, offset, 1, hits);
+        if (anyShort && matcher.shortPairs[pairOf(word)] != 0) checkMarked<true>(matcher, text, offset, 1, hits);
+    }
 }
 
 }  // namespace
@@ -354,12 +357,8 @@ std::vector<std::vector<Offset>> findEvery(std::string_view text, const std::vec
     Matcher matcher;
     fileAnchors(matcher, patterns, text);
     fileShortPatterns(matcher, patterns);
-    const bool anyShort = !matcher.shortEntries.empty();
-    std::size_t offset = anyShort ? searchBlocks<true>(matcher, text, hits) : searchBlocks<false>(matcher, text, hits);
-    for (; offset < text.size(); ++offset) {
-        const std::uint64_t word = upperWordAt(text.data() + offset, text.data() + text.size());
-        checkMarked(matcher, text, offset, marksAt(matcher, word, anyShort), word, hits);
-    }
+    matcher.arena.append(8, '\0');  // for the last pattern's eight-byte reads
+    search(matcher, text, 0, text.size(), hits);
     return hits;
 }
 
