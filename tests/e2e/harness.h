@@ -1,14 +1,23 @@
 // Runs the built program (VORREL_PROGRAM, under wine when VORREL_WINE names
 // it) as a child process in a fresh temporary folder per test, and hands
-// back its console bytes and exit code and every file it left.
+// back its console bytes, its exit code and every file it left.
 #pragma once
 
-#include <sys/types.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <cstdint>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,13 +28,33 @@ namespace e2e {
 namespace fs = std::filesystem;
 
 /// True when the program under test is a Windows build run through wine.
-bool underWine();
+inline bool underWine() { return std::getenv("VORREL_WINE") != nullptr; }
 
 /// The lines, each followed by CR LF.
-std::string lines(const std::vector<std::string>& text);
+inline std::string lines(const std::vector<std::string>& text) {
+    std::string all;
+    for (const std::string& line : text) all += line + "\r\n";
+    return all;
+}
 
-/// The bytes, or for more than 200 of them their count and hash, as snapshot gives them.
-std::string digest(const std::string& bytes);
+/// The include block of a module, as vorrel inserts it.
+inline std::string block(const std::string& name, const std::string& file, const std::string& folder = "Vorrel") {
+    return lines({"$IFNDEF " + name, "$DEFINE " + name, "$include \"" + folder + "\\" + file + "\"", "$ENDIF"});
+}
+
+/// The banner that begins every run's console.
+inline const std::string banner = lines({"HotBasic Vorrel 2.1 by Brannox started"});
+
+/// The closing report of a completed run.
+inline std::string report(int count) {
+    return lines({"Added " + std::to_string(count) + " vorrels to your Hotbasic application", " "});
+}
+
+/// The bytes, or for more than 200 of them their count and hash, so that a failure prints briefly.
+inline std::string digest(const std::string& bytes) {
+    if (bytes.size() <= 200) return bytes;
+    return std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>()(bytes));
+}
 
 /// What one run printed and returned.
 struct Result {
@@ -35,33 +64,108 @@ struct Result {
 
 /// How to run the program beyond its arguments.
 struct Options {
-    fs::path cwd;                        // below the test's folder
-    std::uint64_t memory = 0;            // the child's address-space limit in bytes; 0 for none
-    uid_t user = 0;                      // run as this user and group (the test must be root); 0 as the test's own
-    std::vector<gid_t> groups;           // the supplementary groups of that user
-    std::function<void(pid_t)> during;   // called once the child has started
+    std::uint64_t memory = 0;           // the child's address-space limit in bytes; 0 for none
+    uid_t user = 0;                     // run as this user and group (the test must be root); 0 as the test's own
+    std::vector<gid_t> groups;          // the supplementary groups of that user
+    std::function<void(pid_t)> during;  // called once the child has started
 };
+
+/// Everything an unlinked temporary file received.
+inline std::string contents(std::FILE* file) {
+    std::string text(static_cast<std::size_t>(std::ftell(file)), '\0');
+    std::rewind(file);
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    std::fclose(file);
+    return text;
+}
 
 /// A fresh temporary folder per test holding the program in app/, kept when the test fails.
 class ToolTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    ToolTest() {
+        fs::create_directories(root / "app");
+        fs::copy_file(std::getenv("VORREL_PROGRAM"), tool);
+    }
+    ~ToolTest() override {
+        if (HasFailure()) std::printf("kept the folder of the failed test: %s\n", root.c_str());
+        if (!HasFailure()) fs::remove_all(root);
+    }
 
-    /// Runs the program with args as the options say.
-    Result run(const std::vector<std::string>& args, const Options& options = {}) const;
+    /// Runs the program in the test's folder with args as the options say.
+    Result run(const std::vector<std::string>& args, const Options& options = {}) const {
+        std::vector<std::string> argv = {tool.string()};
+        if (underWine()) argv.insert(argv.begin(), std::getenv("VORREL_WINE"));
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> pointers;
+        for (std::string& arg : argv) pointers.push_back(arg.data());
+        pointers.push_back(nullptr);
+        // Under load, wine has now and then ended a run with exit code 1 before
+        // the program printed its first line; such a run is made once more.
+        for (int attempt = 0;; ++attempt) {
+            Result result = runOnce(pointers, options);
+            if (attempt > 0 || !underWine() || options.during || result.code != 1 || !result.out.empty()) return result;
+        }
+    }
+
+    /// One run, as run makes it.
+    Result runOnce(const std::vector<char*>& pointers, const Options& options) const {
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const rlimit limit = {options.memory, options.memory};
+            ::dup2(::open("/dev/null", O_RDONLY), 0);
+            if (::dup2(fileno(out), 1) < 0 || ::dup2(fileno(err), 2) < 0 || ::chdir(root.c_str()) != 0 ||
+                (options.memory != 0 && ::setrlimit(RLIMIT_AS, &limit) != 0) ||
+                (options.user != 0 && (::setgroups(options.groups.size(), options.groups.data()) != 0 ||
+                                       ::setgid(options.user) != 0 || ::setuid(options.user) != 0))) {
+                ::_exit(125);
+            }
+            ::execvp(pointers[0], const_cast<char* const*>(pointers.data()));
+            ::_exit(127);
+        }
+        if (options.during) options.during(child);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return {contents(out), contents(err), WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
+    }
 
     /// Writes bytes to root/relative, making its folders; a path ending in "/" makes a folder.
-    void write(const std::string& relative, const std::string& bytes = "") const;
+    void write(const std::string& relative, const std::string& bytes = "") const {
+        fs::create_directories((root / relative).parent_path());
+        if (relative.back() != '/') std::ofstream(root / relative, std::ios::binary) << bytes;
+    }
 
     /// Every path below the root: a file's digest (none for the program), "/" for a folder, "-> target" for a
     /// link; natively also "path mode": its mode, owner and group.
-    std::map<std::string, std::string> snapshot() const;
+    std::map<std::string, std::string> snapshot() const {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(root)) {
+            const std::string name = fs::relative(entry.path(), root).string();
+            struct stat info;
+            char mode[64];
+            if (!underWine() && ::lstat(entry.path().c_str(), &info) == 0) {
+                std::snprintf(mode, sizeof mode, "%o %u:%u", info.st_mode & 07777, info.st_uid, info.st_gid);
+                files[name + " mode"] = mode;
+            }
+            std::ifstream in(entry.path(), std::ios::binary);
+            files[name] = entry.is_symlink()     ? "-> " + fs::read_symlink(entry.path()).string()
+                          : entry.is_directory() ? "/"
+                          : entry.path() == tool ? ""
+                                                 : digest(std::string(std::istreambuf_iterator<char>(in), {}));
+        }
+        return files;
+    }
 
     /// The program folder as the program prints it: with backslashes on drive Z: under wine.
-    std::string programFolder() const;
+    std::string programFolder() const {
+        std::string folder = tool.parent_path().string() + "/";
+        if (underWine()) std::replace(folder.begin(), folder.end(), '/', '\\');
+        return underWine() ? "Z:" + folder : folder;
+    }
 
-    fs::path root, tool;
+    const fs::path root = fs::temp_directory_path() / ("vorrel-e2e-" + std::to_string(std::random_device()()));
+    const fs::path tool = root / "app" / fs::path(std::getenv("VORREL_PROGRAM")).filename();
 };
 
 }  // namespace e2e

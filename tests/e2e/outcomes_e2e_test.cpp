@@ -9,20 +9,14 @@ namespace e2e {
 namespace {
 
 const std::string source = "$APPTYPE CONSOLE\r\nw = widget(1)\r\nDIM t as timer\r\nt.start\r\n";
-const std::string widget = lines({"$IFNDEF WIDGET", "$DEFINE WIDGET", "$include \"Vorrel\\Widget.inc\"", "$ENDIF"});
-const std::string timer = lines({"$IFNDEF TIMER", "$DEFINE TIMER", "$include \"Vorrel\\O_Timer.inc\"", "$ENDIF"});
-const std::string finished = "$APPTYPE CONSOLE\r\n" + widget + timer + "w = WIDGET(1)\r\nDIM t AS TIMER\r\nt.Start\r\n";
-const std::string banner = lines({"HotBasic Vorrel 2.1 by Brannox started"});
+const std::string finished = "$APPTYPE CONSOLE\r\n" + block("WIDGET", "Widget.inc") + block("TIMER", "O_Timer.inc") +
+                             "w = WIDGET(1)\r\nDIM t AS TIMER\r\nt.Start\r\n";
 const std::string about = lines({" Hotbasic Vorrel optimizer", " Version 2.1", "   Brannox 2026",
                                  "   https://vorrel.example.org", "   vorrel@example.org", " "});
 const std::string noFolder = lines({"No settings found, no inc directory"});
-const std::string settingsFail = lines({"You are using VorrelSettings.ini but it doesn't work",
-                                        "Vorrel folder not found {app}\\Missing",
-                                        "Trying alternative way of detecting Vorrel folder"});
-
-std::string report(int count) {
-    return lines({"Added " + std::to_string(count) + " vorrels to your Hotbasic application", " "});
-}
+const std::string settingsFail =
+    lines({"You are using VorrelSettings.ini but it doesn't work", "Vorrel folder not found {app}\\Missing",
+           "Trying alternative way of detecting Vorrel folder"});
 
 struct Outcome {
     const char* label;
@@ -59,30 +53,53 @@ protected:
 };
 
 TEST_F(Outcomes, EachRunPrintsItsLinesAndChangesOnlyWhatItShould) {
-    const std::string modsTimer = lines({"$IFNDEF TIMER", "$DEFINE TIMER", "$include \"Mods\\O_Timer.inc\"", "$ENDIF"});
+    const std::string modsTimer = block("TIMER", "O_Timer.inc", "Mods");
     const std::vector<Outcome> table = {
         {"no argument: the about text", library, {}, about, 0, source},
         {"an empty argument is none", library, {"", "prog.bas"}, about, 0, source},
         {"no library folder", {}, {"prog.bas"}, noFolder, 0, source},
         {"a file is no library folder", {{"app/inc/Vorrel", ""}}, {"prog.bas"}, noFolder, 0, source},
         {"inc\\Vorrel", library, {"prog.bas"}, report(2), 0, finished},
-        {"hotinc\\Vorrel", {{"app/hotinc/Vorrel/Widget.inc", ""}}, {"prog.bas"}, report(1), 0,
-         "$APPTYPE CONSOLE\r\n" + widget + "w = WIDGET(1)\r\nDIM t as timer\r\nt.start\r\n"},
-        {"inc\\Vorrel before hotinc\\Vorrel", {{lib, ""}, {"app/hotinc/Vorrel/Widget.inc", ""}}, {"prog.bas"},
-         report(0), 0, source},
+        {"hotinc\\Vorrel",
+         {{"app/hotinc/Vorrel/Widget.inc", ""}},
+         {"prog.bas"},
+         report(1),
+         0,
+         "$APPTYPE CONSOLE\r\n" + block("WIDGET", "Widget.inc") + "w = WIDGET(1)\r\nDIM t as timer\r\nt.start\r\n"},
+        {"inc\\Vorrel before hotinc\\Vorrel",
+         {{lib, ""}, {"app/hotinc/Vorrel/Widget.inc", ""}},
+         {"prog.bas"},
+         report(0),
+         0,
+         source},
         {"the settings' folder; members only in a ...vorrel folder",
          with({{"app/VorrelSettings.ini", "lib\\Mods\r\nMissing"}, {"app/lib/Mods/O_Timer.inc", "X;Start\r\n"}}),
-         {"prog.bas"}, report(1), 0, "$APPTYPE CONSOLE\r\n" + modsTimer + "w = widget(1)\r\nDIM t AS TIMER\r\nt.start\r\n"},
-        {"settings naming no folder", with({{"app/VorrelSettings.ini", "Missing\r\nLib"}, {"app/Lib/", ""}}),
-         {"prog.bas"}, settingsFail + report(2), 0, finished},
-        {"settings naming no folder, no fallback", {{"app/VorrelSettings.ini", "\\Missing"}}, {"prog.bas"},
-         settingsFail + noFolder, 0, source},
+         {"prog.bas"},
+         report(1),
+         0,
+         "$APPTYPE CONSOLE\r\n" + modsTimer + "w = widget(1)\r\nDIM t AS TIMER\r\nt.start\r\n"},
+        {"settings naming no folder",
+         with({{"app/VorrelSettings.ini", "Missing\r\nLib"}, {"app/Lib/", ""}}),
+         {"prog.bas"},
+         settingsFail + report(2),
+         0,
+         finished},
+        {"settings naming no folder, no fallback",
+         {{"app/VorrelSettings.ini", "\\Missing"}},
+         {"prog.bas"},
+         settingsFail + noFolder,
+         0,
+         source},
         {"nothing to change", library, {"prog.bas"}, report(0), 0, "PRINT 1\r\n", "PRINT 1\r\n"},
         {"used, upper case, nowhere to insert", library, {"prog.bas"}, report(1), 0, "$W(WIDGET(1)", "$W(WIDGET(1)"},
         {"not found", library, {"missing.bas"}, lines({"Source file not found missing.bas"}), 1, source},
         {"a folder", with({{"src/", ""}}), {"src"}, lines({"Source file is a folder src"}), 1, source},
         {"a device", library, {"{dev}"}, lines({"Source file cannot be read {dev}"}), 1, source},
-        {"not read as a look-alike", library, {"pr\xc5\x8dg.bas"}, lines({"Source file not found pr{o}g.bas"}), 1,
+        {"not read as a look-alike",
+         library,
+         {"pr\xc5\x8dg.bas"},
+         lines({"Source file not found pr{o}g.bas"}),
+         1,
          source},
     };
     for (const Outcome& row : table) {
