@@ -74,6 +74,7 @@ struct Line {
     std::uint32_t keyText = none;         // the key as a spelling's text
     std::uint32_t module = none;          // an object line that passes the folder gate
     bool hasTurns = false;                // an object line whose module lists members
+    bool keyFirst = false;                // its key's case fixes and its member passes never meet
     std::vector<Offset> nameStart;        // per key occurrence: where its declared name begins
     std::vector<std::uint32_t> declared;  // per key occurrence: its Declared
 };

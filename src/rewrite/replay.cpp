@@ -372,6 +372,7 @@ void timeSkippedTurns(Engine<Offset>& engine, const Turns& turns) {
 
 template <typename Offset>
 void turnLine(Replay<Offset>& replay, const Line<Offset>& line) {
+    if (line.keyFirst) paint(replay, replay.engine.patterns[line.key], Spelling{0, line.keyText});
     replay.key = &replay.engine.patterns[line.key];
     replay.isStale.assign(replay.key->at.size(), false);
     fileAllKeys(replay);

@@ -133,6 +133,15 @@ void readDeclarations(Engine<Offset>& engine) {
     }
 }
 
+// Whether text, upper-cased, is upper.
+bool equalsUpper(std::string_view text, std::string_view upper) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = (text[i] >= 'a' && text[i] <= 'z') ? static_cast<char>(text[i] - 'a' + 'A') : text[i];
+        if (c != upper[i]) return false;
+    }
+    return true;
+}
+
 // A hash of bytes upper-cased, the last first: NAME read back from the point
 // of NAME.MEMBER.
 std::uint64_t backwardHash(std::uint64_t hash, char byte) {
@@ -147,37 +156,51 @@ std::uint64_t backwardHash(std::uint64_t hash, char byte) {
 // found this way.
 template <typename Offset>
 void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
-    std::unordered_map<std::uint64_t, std::vector<const std::string*>> names;
+    // Distinct declared names by the hash of their bytes, the last first.
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> names;
     std::vector<bool> lengths;
-    for (const Declared& declared : engine.declared) {
+    for (std::uint32_t d = 0; d < engine.declared.size(); ++d) {
+        const std::string& name = engine.declared[d].upperName;
         std::uint64_t hash = 0xcbf29ce484222325ull;
-        for (auto c = declared.upperName.rbegin(); c != declared.upperName.rend(); ++c) hash = backwardHash(hash, *c);
-        std::vector<const std::string*>& alike = names[hash];
-        if (std::none_of(alike.begin(), alike.end(), [&](const std::string* name) { return *name == declared.upperName; })) alike.push_back(&declared.upperName);
-        if (lengths.size() <= declared.upperName.size()) lengths.resize(declared.upperName.size() + 1, false);
-        lengths[declared.upperName.size()] = true;
+        for (auto c = name.rbegin(); c != name.rend(); ++c) hash = backwardHash(hash, *c);
+        std::vector<std::uint32_t>& alike = names[hash];
+        if (std::none_of(alike.begin(), alike.end(), [&](std::uint32_t other) { return engine.declared[other].upperName == name; })) {
+            alike.push_back(d);
+        }
+        if (lengths.size() <= name.size()) lengths.resize(name.size() + 1, false);
+        lengths[name.size()] = true;
     }
-    const std::string& text = engine.state.sourceText;
-    std::vector<std::uint32_t> points;
-    for (const Module& module : engine.modules) points.insert(points.end(), module.pointPatterns.begin(), module.pointPatterns.end());
+    // Every point, in the order of the text, so that reading back stays in
+    // the caches.
+    std::vector<std::uint32_t> pointIds;
+    for (const Module& module : engine.modules) pointIds.insert(pointIds.end(), module.pointPatterns.begin(), module.pointPatterns.end());
+    std::sort(pointIds.begin(), pointIds.end());
+    pointIds.erase(std::unique(pointIds.begin(), pointIds.end()), pointIds.end());
+    std::vector<std::pair<Offset, std::uint32_t>> points;
+    for (const std::uint32_t id : pointIds) {
+        for (const Offset at : engine.patterns[id].at) points.emplace_back(at, id);
+    }
     std::sort(points.begin(), points.end());
-    points.erase(std::unique(points.begin(), points.end()), points.end());
-    for (const std::uint32_t point : points) {
-        for (const Offset at : engine.patterns[point].at) {
-            std::uint64_t hash = 0xcbf29ce484222325ull;
-            for (std::size_t length = 1; length < lengths.size() && length <= at; ++length) {
-                const char byte = text[at - length];
-                if (byte == ' ' || byte == '\r' || byte == '\n') break;
-                hash = backwardHash(hash, byte);
-                const auto found = names.find(hash);
-                if (!lengths[length] || found == names.end()) continue;
-                for (const std::string* name : found->second) {
-                    if (name->size() != length || toUpper(std::string_view(text).substr(at - length, length)) != *name) continue;
-                    const auto pattern = engine.patternIds.find(*name + engine.patterns[point].upper);
-                    if (pattern != engine.patternIds.end() && pattern->second >= derived) {
-                        engine.patterns[pattern->second].at.push_back(static_cast<Offset>(at - length));
-                    }
+    std::unordered_map<std::uint64_t, std::uint32_t> patternOf;  // by name's declaration and point pattern
+    const std::string& text = engine.state.sourceText;
+    for (const auto& [at, point] : points) {
+        std::uint64_t hash = 0xcbf29ce484222325ull;
+        for (std::size_t length = 1; length < lengths.size() && length <= at; ++length) {
+            const char byte = text[at - length];
+            if (byte == ' ' || byte == '\r' || byte == '\n') break;
+            hash = backwardHash(hash, byte);
+            if (!lengths[length]) continue;
+            const auto found = names.find(hash);
+            if (found == names.end()) continue;
+            for (const std::uint32_t d : found->second) {
+                const std::string& name = engine.declared[d].upperName;
+                if (name.size() != length || !equalsUpper(std::string_view(text).substr(at - length, length), name)) continue;
+                const auto [cached, added] = patternOf.try_emplace(std::uint64_t(d) << 32 | point, none);
+                if (added) {
+                    const auto pattern = engine.patternIds.find(name + engine.patterns[point].upper);
+                    if (pattern != engine.patternIds.end() && pattern->second >= derived) cached->second = pattern->second;
                 }
+                if (cached->second != none) engine.patterns[cached->second].at.push_back(static_cast<Offset>(at - length));
             }
         }
     }
@@ -270,6 +293,48 @@ void findObserved(Engine<Offset>& engine) {
     for (const Pattern<Offset>& pattern : engine.patterns) engine.mostTouching = std::max(engine.mostTouching, pattern.touching.size());
 }
 
+// Whether an occurrence of pattern that touches observed bytes meets one of
+// the stretches [at[i] + skip, at[i] + skip + length), at sorted.
+template <typename Offset>
+bool meetsAny(const Pattern<Offset>& pattern, const std::vector<Offset>& at, std::uint64_t skip, std::uint64_t length) {
+    const auto meets = [&](Offset start) {
+        // at[i] + skip + length > start and at[i] + skip < start + size
+        const std::uint64_t low = start + 1 > skip + length ? start + 1 - skip - length : 0;
+        const auto first = std::lower_bound(at.begin(), at.end(), low);
+        return first != at.end() && *first + skip < start + pattern.upper.size();
+    };
+    if (pattern.allTouch) return std::any_of(pattern.at.begin(), pattern.at.end(), meets);
+    return std::any_of(pattern.touching.begin(), pattern.touching.end(), [&](Offset i) { return meets(pattern.at[i]); });
+}
+
+// A line whose key never overlaps itself and whose members' patterns never
+// meet its key's occurrences where they hold letters (a blank never changes)
+// can have all its case fixes done before its member passes: a fix then leaves its occurrence in the key's spelling for
+// good, as the fix at that occurrence would have before its own turn; a
+// declared name that holds bytes of an earlier occurrence reads them fixed
+// either way.
+template <typename Offset>
+void findKeysFirst(Engine<Offset>& engine) {
+    for (Line<Offset>& line : engine.lines) {
+        if (!line.hasTurns) continue;
+        const Pattern<Offset>& key = engine.patterns[line.key];
+        if (!key.gaps.empty()) continue;
+        const std::size_t from = key.upper.find_first_not_of(" "), to = key.upper.find_last_not_of(" ") + 1;
+        bool apart = true;
+        const Module& module = engine.modules[line.module];
+        std::vector<std::uint32_t> members = module.sepPatterns;
+        for (const std::uint32_t declared : line.declared) {
+            members.insert(members.end(), engine.declared[declared].dotPatterns.begin(), engine.declared[declared].dotPatterns.end());
+        }
+        std::sort(members.begin(), members.end());
+        members.erase(std::unique(members.begin(), members.end()), members.end());
+        for (std::size_t m = 0; m < members.size() && apart; ++m) {
+            apart = members[m] == none || !meetsAny(engine.patterns[members[m]], key.at, from, to - from);
+        }
+        line.keyFirst = apart;
+    }
+}
+
 // A declaration whose member passes are all paints that touch no observed
 // byte leaves, besides its key's case fix, only the times of its paints.
 template <typename Offset>
@@ -323,6 +388,7 @@ void setUp(Engine<Offset>& engine) {
     findReplayable(engine);
     findObserved(engine);
     findInertDeclarations(engine);
+    findKeysFirst(engine);
 }
 
 template void setUp(Engine<std::uint32_t>&);
