@@ -62,8 +62,8 @@ struct Module {
 /// One module with one declared name: the patterns of pass 1, NAME.MEMBER.
 struct Declared {
     std::uint32_t module = none;
-    std::string upperName;
-    std::vector<std::uint32_t> dotPatterns;  // per member; none when without a letter
+    std::uint32_t upperName = none;          // in upperNames
+    std::vector<std::uint32_t> dotPatterns;  // per member; none when it never occurs or has no letter
     bool inert = false;                      // its member passes write no observed byte: only their times matter
 };
 
@@ -93,13 +93,14 @@ struct Engine {
     ModuleFiles& files;
     std::vector<Pattern<Offset>> patterns{};
     std::unordered_map<std::string, std::uint32_t> patternIds{};  // by upper-case bytes
-    Interned names{};  // declared names as spelled
-    Interned texts{};  // fixed texts of spellings
+    Interned names{};       // declared names as spelled
+    Interned upperNames{};  // declared names upper-cased
+    Interned texts{};       // fixed texts of spellings
     std::vector<Line<Offset>> lines{};
     std::vector<Module> modules{};
     std::unordered_map<std::string, std::uint32_t> moduleIds{};  // by module path
     std::vector<Declared> declared{};
-    std::unordered_map<std::string, std::uint32_t> declaredIds{};  // by module number and upper name
+    std::unordered_map<std::uint64_t, std::uint32_t> declaredIds{};  // by module number and upper name
     Observed observed{};
     std::size_t mostTouching = 0;           // the longest touching list
     std::uint64_t clock = 0;              // counts passes, to order paints

@@ -104,16 +104,10 @@ void readModules(Engine<Offset>& engine) {
 
 template <typename Offset>
 std::uint32_t declaredFor(Engine<Offset>& engine, std::uint32_t moduleId, std::string_view upperName) {
-    std::string id(reinterpret_cast<const char*>(&moduleId), sizeof moduleId);
-    id += upperName;
-    const auto [found, added] = engine.declaredIds.try_emplace(id, static_cast<std::uint32_t>(engine.declared.size()));
-    if (!added) return found->second;
-    Declared& declared = engine.declared.emplace_back();
-    declared.module = moduleId;
-    declared.upperName = upperName;
-    for (const std::string& member : engine.modules[moduleId].members) {
-        declared.dotPatterns.push_back(memberPatternFor(engine, declared.upperName + "." + toUpper(member)));
-    }
+    const std::uint32_t name = intern(engine.upperNames, upperName);
+    const auto [found, added] =
+        engine.declaredIds.try_emplace(std::uint64_t(moduleId) << 32 | name, static_cast<std::uint32_t>(engine.declared.size()));
+    if (added) engine.declared.push_back({moduleId, name, std::vector<std::uint32_t>(engine.modules[moduleId].members.size(), none)});
     return found->second;
 }
 
@@ -122,13 +116,16 @@ std::uint32_t declaredFor(Engine<Offset>& engine, std::uint32_t moduleId, std::s
 template <typename Offset>
 void readDeclarations(Engine<Offset>& engine) {
     const std::string& text = engine.state.sourceText;
+    std::string upperName;
     for (Line<Offset>& line : engine.lines) {
         if (!line.hasTurns) continue;
         for (const Offset at : engine.patterns[line.key].at) {
             Offset start = at;
             while (start > 0 && text[start - 1] != ' ' && text[start - 1] != '\r' && text[start - 1] != '\n') --start;
             line.nameStart.push_back(start);
-            line.declared.push_back(declaredFor(engine, line.module, toUpper(std::string_view(text).substr(start, at - start))));
+            upperName.assign(text, start, at - start);
+            upperInPlace(upperName.data(), upperName.size());
+            line.declared.push_back(declaredFor(engine, line.module, upperName));
         }
     }
 }
@@ -154,34 +151,58 @@ std::uint64_t backwardHash(std::uint64_t hash, char byte) {
 // point over the bytes a name can hold (no blank, CR or LF), each length that
 // some name has is looked up by hash. Patterns numbered from derived on are
 // found this way.
+// Distinct declared names by the hash of their bytes, the last first, and
+// which lengths they come in.
 template <typename Offset>
-void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
-    // Distinct declared names by the hash of their bytes, the last first.
-    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> names;
-    std::vector<bool> lengths;
-    for (std::uint32_t d = 0; d < engine.declared.size(); ++d) {
-        const std::string& name = engine.declared[d].upperName;
+void hashNamesBackwards(const Engine<Offset>& engine, std::unordered_map<std::uint64_t, std::vector<std::uint32_t>>& names,
+                        std::vector<bool>& lengths) {
+    for (std::uint32_t id = 0; id < engine.upperNames.values.size(); ++id) {
+        const std::string& name = engine.upperNames.values[id];
         std::uint64_t hash = 0xcbf29ce484222325ull;
         for (auto c = name.rbegin(); c != name.rend(); ++c) hash = backwardHash(hash, *c);
-        std::vector<std::uint32_t>& alike = names[hash];
-        if (std::none_of(alike.begin(), alike.end(), [&](std::uint32_t other) { return engine.declared[other].upperName == name; })) {
-            alike.push_back(d);
-        }
+        names[hash].push_back(id);
         if (lengths.size() <= name.size()) lengths.resize(name.size() + 1, false);
         lengths[name.size()] = true;
     }
-    // Every point, in the order of the text, so that reading back stays in
-    // the caches.
+}
+
+// The pattern NAME.MEMBER for a declared name and a point pattern .MEMBER,
+// when some declaration of that name has a module with that member; none
+// otherwise, or when it has no letter.
+template <typename Offset>
+std::uint32_t dotPatternFor(Engine<Offset>& engine, const std::vector<std::vector<std::uint32_t>>& declarationsOf,
+                            std::uint32_t name, std::uint32_t point) {
+    for (const std::uint32_t declared : declarationsOf[name]) {
+        const std::vector<std::uint32_t>& points = engine.modules[engine.declared[declared].module].pointPatterns;
+        if (std::find(points.begin(), points.end(), point) == points.end()) continue;
+        return memberPatternFor(engine, engine.upperNames.values[name] + engine.patterns[point].upper);
+    }
+    return none;
+}
+
+// The patterns NAME.MEMBER are not searched for: each occurrence is one of
+// ".MEMBER" with a declared name in front. Reading back from every such
+// point, in the order of the text, over the bytes a name can hold (no
+// blank, CR or LF), each length that some name has is looked up by hash.
+// The patterns are made as they are found; those made before derived were
+// searched for already.
+template <typename Offset>
+void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> names;
+    std::vector<bool> lengths;
+    hashNamesBackwards(engine, names, lengths);
+    std::vector<std::vector<std::uint32_t>> declarationsOf(engine.upperNames.values.size());
+    for (std::uint32_t d = 0; d < engine.declared.size(); ++d) declarationsOf[engine.declared[d].upperName].push_back(d);
+    std::vector<std::pair<Offset, std::uint32_t>> points;
     std::vector<std::uint32_t> pointIds;
     for (const Module& module : engine.modules) pointIds.insert(pointIds.end(), module.pointPatterns.begin(), module.pointPatterns.end());
     std::sort(pointIds.begin(), pointIds.end());
     pointIds.erase(std::unique(pointIds.begin(), pointIds.end()), pointIds.end());
-    std::vector<std::pair<Offset, std::uint32_t>> points;
     for (const std::uint32_t id : pointIds) {
         for (const Offset at : engine.patterns[id].at) points.emplace_back(at, id);
     }
     std::sort(points.begin(), points.end());
-    std::unordered_map<std::uint64_t, std::uint32_t> patternOf;  // by name's declaration and point pattern
+    std::unordered_map<std::uint64_t, std::uint32_t> dotPatterns;  // by name and point
     const std::string& text = engine.state.sourceText;
     for (const auto& [at, point] : points) {
         std::uint64_t hash = 0xcbf29ce484222325ull;
@@ -192,15 +213,16 @@ void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
             if (!lengths[length]) continue;
             const auto found = names.find(hash);
             if (found == names.end()) continue;
-            for (const std::uint32_t d : found->second) {
-                const std::string& name = engine.declared[d].upperName;
-                if (name.size() != length || !equalsUpper(std::string_view(text).substr(at - length, length), name)) continue;
-                const auto [cached, added] = patternOf.try_emplace(std::uint64_t(d) << 32 | point, none);
-                if (added) {
-                    const auto pattern = engine.patternIds.find(name + engine.patterns[point].upper);
-                    if (pattern != engine.patternIds.end() && pattern->second >= derived) cached->second = pattern->second;
+            for (const std::uint32_t name : found->second) {
+                if (engine.upperNames.values[name].size() != length ||
+                    !equalsUpper(std::string_view(text).substr(at - length, length), engine.upperNames.values[name])) {
+                    continue;
                 }
-                if (cached->second != none) engine.patterns[cached->second].at.push_back(static_cast<Offset>(at - length));
+                const auto [pattern, added] = dotPatterns.try_emplace(std::uint64_t(name) << 32 | point, none);
+                if (added) pattern->second = dotPatternFor(engine, declarationsOf, name, point);
+                if (pattern->second != none && pattern->second >= derived) {
+                    engine.patterns[pattern->second].at.push_back(static_cast<Offset>(at - length));
+                }
             }
         }
     }
@@ -209,6 +231,18 @@ void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
         std::vector<Offset>& at = engine.patterns[id].at;
         std::sort(at.begin(), at.end());
         at.erase(std::unique(at.begin(), at.end()), at.end());
+    }
+    for (Declared& declared : engine.declared) {
+        const std::vector<std::uint32_t>& points = engine.modules[declared.module].pointPatterns;
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            if (engine.upperNames.values[declared.upperName].empty()) {
+                // An empty name makes .MEMBER itself the pattern, searched for already.
+                declared.dotPatterns[k] = hasLetter(engine.patterns[points[k]].upper) ? points[k] : none;
+                continue;
+            }
+            const auto found = dotPatterns.find(std::uint64_t(declared.upperName) << 32 | points[k]);
+            declared.dotPatterns[k] = found == dotPatterns.end() ? none : found->second;
+        }
     }
 }
 
