@@ -133,7 +133,27 @@ std::string spell(const Engine<Offset>& engine, Spelling spelling);
 template <typename Offset>
 bool selfConsistent(std::string_view x, const std::vector<Offset>& gaps);
 
+/// The bits of word (64 bytes) of an observed bitmap that lie in [from, to).
+inline std::uint64_t bitsIn(std::uint64_t word, std::uint64_t from, std::uint64_t to) {
+    std::uint64_t bits = ~std::uint64_t(0);
+    if (word == from / 64) bits &= ~std::uint64_t(0) << (from % 64);
+    if (word == (to - 1) / 64) bits &= ~std::uint64_t(0) >> (63 - (to - 1) % 64);
+    return bits;
+}
+
 /// Whether any byte in [from, to) is observed.
-bool anyObserved(const Observed& observed, std::uint64_t from, std::uint64_t to);
+inline bool anyObserved(const Observed& observed, std::uint64_t from, std::uint64_t to) {
+    if (observed.bytes.empty()) return false;
+    for (std::uint64_t word = from / 64; from < to && word <= (to - 1) / 64; ++word) {
+        if ((observed.words[word / 64] >> (word % 64) & 1) == 0) continue;
+        if ((observed.bytes[word] & bitsIn(word, from, to)) != 0) return true;
+    }
+    return false;
+}
+
+/// Whether byte is observed.
+inline bool isObserved(const Observed& observed, std::uint64_t byte) {
+    return !observed.bytes.empty() && (observed.bytes[byte / 64] >> (byte % 64) & 1) != 0;
+}
 
 }  // namespace vorrel::engine

@@ -52,10 +52,6 @@ struct Replay {
     std::uint64_t sealed = 0;
 };
 
-template <typename Offset>
-bool isObserved(const Engine<Offset>& engine, std::uint64_t byte) {
-    return !engine.observed.bytes.empty() && (engine.observed.bytes[byte / 64] >> (byte % 64) & 1) != 0;
-}
 
 template <typename Offset>
 void fileKey(Replay<Offset>& replay, std::size_t i) {
@@ -143,7 +139,7 @@ void writeObserved(Replay<Offset>& replay, std::uint64_t at, std::string_view x)
     bool changed = false;
     for (std::size_t j = 0; j < x.size(); ++j) {
         const std::uint64_t byte = at + j;
-        if (replay.text[byte] == x[j] || !isObserved(replay.engine, byte)) continue;
+        if (replay.text[byte] == x[j] || !isObserved(replay.engine.observed, byte)) continue;
         const std::uint64_t bit = std::uint64_t(1) << (byte % 64);
         if (replay.logging && (replay.changed[byte / 64] & bit) == 0) {
             if (replay.changed[byte / 64] == 0) replay.changedWords.push_back(byte / 64);

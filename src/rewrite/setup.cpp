@@ -246,14 +246,6 @@ void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
     }
 }
 
-// The bits of word (of 64 bytes) that lie in [from, to).
-std::uint64_t bitsIn(std::uint64_t word, std::uint64_t from, std::uint64_t to) {
-    std::uint64_t bits = ~std::uint64_t(0);
-    if (word == from / 64) bits &= ~std::uint64_t(0) << (from % 64);
-    if (word == (to - 1) / 64) bits &= ~std::uint64_t(0) >> (63 - (to - 1) % 64);
-    return bits;
-}
-
 void markObserved(Observed& observed, std::uint64_t from, std::uint64_t to) {
     for (std::uint64_t word = from / 64; from < to && word <= (to - 1) / 64; ++word) {
         observed.bytes[word] |= bitsIn(word, from, to);
@@ -389,15 +381,6 @@ std::uint32_t intern(Interned& pool, std::string_view value) {
     const auto [found, added] = pool.ids.try_emplace(std::string(value), static_cast<std::uint32_t>(pool.values.size()));
     if (added) pool.values.emplace_back(value);
     return found->second;
-}
-
-bool anyObserved(const Observed& observed, std::uint64_t from, std::uint64_t to) {
-    if (observed.bytes.empty()) return false;
-    for (std::uint64_t word = from / 64; from < to && word <= (to - 1) / 64; ++word) {
-        if ((observed.words[word / 64] >> (word % 64) & 1) == 0) continue;
-        if ((observed.bytes[word] & bitsIn(word, from, to)) != 0) return true;
-    }
-    return false;
 }
 
 template <typename Offset>
