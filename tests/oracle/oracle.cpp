@@ -41,7 +41,9 @@ std::string declaredNameAt(const std::string& text, std::int64_t p) {
 
 }  // namespace
 
-void normaliseMemberCase(RewriteState& tool, ModuleFiles& modules, const std::string& declaredName,
+// The member case pass for the declaration of declaredName whose catalogue
+// line has includeBlock.
+static void normaliseMemberCase(RewriteState& tool, ModuleFiles& modules, const std::string& declaredName,
                          const std::string& includeBlock) {
     if (findText(1, toLower(includeBlock), "vorrel\\") == 0) return;
     const std::string modulePath = tool.vorrelPrefix + textBeforeFirst(textAfterLast(includeBlock, "\\"), "\"");

@@ -1,26 +1,52 @@
-// The rewriting done the straightforward way: one text-wide search per
-// catalogue line and per member pattern, one text-wide replace per distinct
-// spelling met. Slow, but plain to check against the tool's description, so
-// tests use it as the reference for the fast engine.
+// The rewriting done the straightforward way (oracle.cpp): one text-wide
+// search per catalogue line and per member pattern, one text-wide replace per
+// distinct spelling met; slow, but plain to check against the tool's rules.
+// And cases built to make keys, members and names collide (cases.cpp), on
+// which the engine is compared with it.
 #pragma once
 
+#include <cstdint>
+#include <map>
+#include <random>
 #include <string>
 
-#include "rewrite/rewrite_state.h"
 #include "rewrite/module_files.h"
+#include "rewrite/rewrite_state.h"
 
 namespace vorrel::oracle {
 
 /// The scan of state.sourceText against state.catalogueList, step by step.
 void scanText(RewriteState& state, ModuleFiles& modules);
 
-/// The member case pass for the declaration of declaredName whose catalogue
-/// line has includeBlock.
-void normaliseMemberCase(RewriteState& state, ModuleFiles& modules, const std::string& declaredName,
-                         const std::string& includeBlock);
-
 /// The file text after inserting foundBlocks into reloaded, line by line;
 /// inserted is false when every line begins with "$" and nothing is inserted.
 std::string insertBlocks(const std::string& reloaded, const std::string& foundBlocks, bool& inserted);
+
+/// A catalogue, a source, the library folder prefix and the module files.
+struct RewriteCase {
+    std::string catalogueList;
+    std::string vorrelPrefix;
+    std::string source;
+    std::map<std::string, std::string> files;
+};
+
+/// Random cases: keys, members and names that collide; declarations that
+/// overlap one another, as in "DIM s as S as s"; declarations among runs
+/// such as "a.A.a.a" that NAME.MEMBER overlaps all along.
+RewriteCase randomCase(std::mt19937_64& random);
+RewriteCase randomDeclarationRun(std::mt19937_64& random);
+RewriteCase randomChainRuns(std::mt19937_64& random);
+
+/// A case from any bytes, for fuzzing: fields split at the byte 0xFF are the
+/// library folder's name, the catalogue, the source, then module file names
+/// and contents in turn.
+RewriteCase caseFromBytes(const std::uint8_t* data, std::size_t size);
+
+/// The first difference between what the engine (with 32-bit and 64-bit
+/// offsets) and the reference leave behind, blocks inserted; empty if none.
+std::string compareScans(const RewriteCase& rewriteCase);
+
+/// The case written out readably, for a failure message.
+std::string describeCase(const RewriteCase& rewriteCase);
 
 }  // namespace vorrel::oracle
