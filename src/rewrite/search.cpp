@@ -256,15 +256,19 @@ bool occursAround(const Matcher& matcher, std::string_view text, std::size_t off
                        entry.size);
 }
 
+// The occurrences found, in the order the text has them: pattern and start.
 template <typename Offset>
-void record(const Entry& entry, std::size_t offset, std::vector<std::vector<Offset>>& hits) {
-    hits[entry.pattern].push_back(static_cast<Offset>(offset - entry.anchorAt));
+using Found = std::vector<std::pair<std::uint32_t, Offset>>;
+
+template <typename Offset>
+void record(const Entry& entry, std::size_t offset, Found<Offset>& found) {
+    found.emplace_back(entry.pattern, static_cast<Offset>(offset - entry.anchorAt));
 }
 
 // Records every pattern filed under the anchor at offset that occurs there.
 template <typename Offset>
 void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offset, std::uint32_t anchor,
-                 std::vector<std::vector<Offset>>& hits) {
+                 Found<Offset>& found) {
     std::size_t index = slotOf(matcher, anchor);
     while (matcher.slots[index].anchor != anchor || matcher.slots[index].count == 0) {
         if (matcher.slots[index].count == 0) return;
@@ -273,7 +277,7 @@ void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offs
     const Slot& slot = matcher.slots[index];
     if (slot.count <= compareAtMost) {
         for (std::uint32_t e = slot.first; e < slot.first + slot.count; ++e) {
-            if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, hits);
+            if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, found);
         }
         return;
     }
@@ -284,7 +288,7 @@ void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offs
         for (; hashed < size; ++hashed) hash = byteHashStep(hash, upperByte(text[offset + hashed]));
         const auto match = matcher.byHash.find(hash);
         for (std::uint32_t e = match == matcher.byHash.end() ? none : match->second; e != none; e = matcher.sameHash[e]) {
-            if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, hits);
+            if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, found);
         }
     }
 }
@@ -293,25 +297,25 @@ void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offs
 // folded (the second 0 past the end) make pair.
 template <typename Offset>
 void checkShort(const Matcher& matcher, std::string_view text, std::size_t offset, std::size_t pair,
-                std::vector<std::vector<Offset>>& hits) {
+                Found<Offset>& found) {
     const auto first = std::lower_bound(matcher.shortKeys.begin(), matcher.shortKeys.end(), pair);
     for (auto e = static_cast<std::size_t>(first - matcher.shortKeys.begin());
          e < matcher.shortKeys.size() && matcher.shortKeys[e] == pair; ++e) {
-        if (occursAround(matcher, text, offset, matcher.shortEntries[e])) record(matcher.shortEntries[e], offset, hits);
+        if (occursAround(matcher, text, offset, matcher.shortEntries[e])) record(matcher.shortEntries[e], offset, found);
     }
 }
 
 // Looks at the offset [offset, offset + 64) whose bits are set in marked.
 template <bool isShort, typename Offset>
 void checkMarked(const Matcher& matcher, std::string_view text, std::size_t offset, std::uint64_t marked,
-                 std::vector<std::vector<Offset>>& hits) {
+                 Found<Offset>& found) {
     for (; marked != 0; marked &= marked - 1) {
         const std::size_t at = offset + static_cast<std::size_t>(__builtin_ctzll(marked));
         const std::uint64_t word = wordBefore(text.data() + at, text.data() + text.size());
         if (isShort) {
-            checkShort(matcher, text, at, pairOf(word), hits);
+            checkShort(matcher, text, at, pairOf(word), found);
         } else if (text.size() - at >= anchorLength) {
-            checkAnchor(matcher, text, at, anchorOf(word), hits);
+            checkAnchor(matcher, text, at, anchorOf(word), found);
         }
     }
 }
@@ -321,7 +325,7 @@ void checkMarked(const Matcher& matcher, std::string_view text, std::size_t offs
 // last offsets one at a time, reading zeros past the end.
 template <typename Offset>
 void search(const Matcher& matcher, std::string_view text, std::size_t from, std::size_t to,
-            std::vector<std::vector<Offset>>& hits) {
+            Found<Offset>& found) {
     const char* bytes = text.data();
     const std::uint8_t* filter = matcher.filter.data();
     const unsigned shift = matcher.filterShift;
@@ -335,16 +339,16 @@ void search(const Matcher& matcher, std::string_view text, std::size_t from, std
             const auto bit = [&](unsigned j) { return std::uint64_t(filter[anchorHash(anchorOf(wordAt(at + j))) >> shift]) << j; };
             marked |= (bit(0) | bit(1) | bit(2) | bit(3) | bit(4) | bit(5) | bit(6) | bit(7)) << k;
         }
-        checkMarked<false>(matcher, text, offset, marked, hits);
+        checkMarked<false>(matcher, text, offset, marked, found);
         if (!anyShort) continue;
         std::uint64_t shortMarked = 0;
         for (unsigned k = 0; k < 64; ++k) shortMarked |= std::uint64_t(matcher.shortPairs[pairOf(wordAt(bytes + offset + k))]) << k;
-        checkMarked<true>(matcher, text, offset, shortMarked, hits);
+        checkMarked<true>(matcher, text, offset, shortMarked, found);
     }
     for (; offset < to; ++offset) {
         const std::uint64_t word = wordBefore(bytes + offset, bytes + text.size());
-        if (filter[anchorHash(anchorOf(word)) >> shift] != 0) checkMarked<false>(matcher, text, offset, 1, hits);
-        if (anyShort && matcher.shortPairs[pairOf(word)] != 0) checkMarked<true>(matcher, text, offset, 1, hits);
+        if (filter[anchorHash(anchorOf(word)) >> shift] != 0) checkMarked<false>(matcher, text, offset, 1, found);
+        if (anyShort && matcher.shortPairs[pairOf(word)] != 0) checkMarked<true>(matcher, text, offset, 1, found);
     }
 }
 
@@ -358,7 +362,15 @@ std::vector<std::vector<Offset>> findEvery(std::string_view text, const std::vec
     fileAnchors(matcher, patterns, text);
     fileShortPatterns(matcher, patterns);
     matcher.arena.append(8, '\0');  // for the last pattern's eight-byte reads
-    search(matcher, text, 0, text.size(), hits);
+    // Found in one list first, then put in their patterns' lists, each made
+    // once at its size: appending to thousands of growing lists while
+    // searching costs more than the one list's memory.
+    Found<Offset> found;
+    search(matcher, text, 0, text.size(), found);
+    std::vector<std::size_t> counts(patterns.size(), 0);
+    for (const auto& hit : found) ++counts[hit.first];
+    for (std::size_t i = 0; i < patterns.size(); ++i) hits[i].reserve(counts[i]);
+    for (const auto& [pattern, start] : found) hits[pattern].push_back(start);
     return hits;
 }
 
