@@ -13,10 +13,10 @@ namespace {
 template <typename Offset>
 struct Chains {
     const std::vector<Offset>& at;
-    std::size_t length;                     // of the pattern
+    std::size_t length;  // of the pattern
     ReplayedChains result{};
-    std::vector<std::size_t> sample{};      // per group: a chain spelled so, for where its occurrences lie
-    std::vector<std::uint32_t> parent{};    // a merged group points at the group it joined
+    std::vector<std::size_t> sample{};    // per group: a chain spelled so, for where its occurrences lie
+    std::vector<std::uint32_t> parent{};  // a merged group points at the group it joined
     std::vector<std::uint32_t> live{};
     std::unordered_map<std::string_view, std::uint32_t> byContent{};
 };

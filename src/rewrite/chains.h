@@ -11,10 +11,10 @@ namespace vorrel::engine {
 
 /// What a replayed pass leaves in each chain.
 struct ReplayedChains {
-    std::vector<std::size_t> first;         // chain c holds the occurrences [first[c], first[c + 1])
+    std::vector<std::size_t> first;  // chain c holds the occurrences [first[c], first[c + 1])
     std::vector<std::uint32_t> groupOfChain;
-    std::vector<std::string> content;       // per group: the bytes its chains end with
-    bool replaced = false;                  // whether any replace happened, changing the text
+    std::vector<std::string> content;  // per group: the bytes its chains end with
+    bool replaced = false;             // whether any replace happened, changing the text
 };
 
 /// The pass that writes x over the occurrences at of a pattern of x's

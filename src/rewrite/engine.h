@@ -51,12 +51,12 @@ struct Pattern {
 
 /// An object module whose member list the scan uses.
 struct Module {
-    std::string memberList;                 // module path, then the members, every line ended by CR LF
+    std::string memberList;  // module path, then the members, every line ended by CR LF
     std::vector<std::string> members;
-    std::vector<std::uint32_t> dotTexts;    // per member: "." and the member, pass 1 after the name
+    std::vector<std::uint32_t> dotTexts;       // per member: "." and the member, pass 1 after the name
     std::vector<std::uint32_t> pointPatterns;  // per member: "." and the member, where NAME.MEMBER ends
-    std::vector<std::uint32_t> sepPatterns; // per member three: the member then " ", "=", "("; none
-    std::vector<std::uint32_t> sepTexts;    //   for patterns without a letter, which never change a byte
+    std::vector<std::uint32_t> sepPatterns;    // per member three: the member then " ", "=", "("; none
+    std::vector<std::uint32_t> sepTexts;       //   for patterns without a letter, which never change a byte
 };
 
 /// One module with one declared name: the patterns of pass 1, NAME.MEMBER.
@@ -93,17 +93,17 @@ struct Engine {
     ModuleFiles& files;
     std::vector<Pattern<Offset>> patterns{};
     std::unordered_map<std::string, std::uint32_t> patternIds{};  // by upper-case bytes
-    Interned names{};       // declared names as spelled
-    Interned upperNames{};  // declared names upper-cased
-    Interned texts{};       // fixed texts of spellings
+    Interned names{};                                             // declared names as spelled
+    Interned upperNames{};                                        // declared names upper-cased
+    Interned texts{};                                             // fixed texts of spellings
     std::vector<Line<Offset>> lines{};
     std::vector<Module> modules{};
     std::unordered_map<std::string, std::uint32_t> moduleIds{};  // by module path
     std::vector<Declared> declared{};
     std::unordered_map<std::uint64_t, std::uint32_t> declaredIds{};  // by module number and upper name
     Observed observed{};
-    std::size_t mostTouching = 0;           // the longest touching list
-    std::uint64_t clock = 0;              // counts passes, to order paints
+    std::size_t mostTouching = 0;  // the longest touching list
+    std::uint64_t clock = 0;       // counts passes, to order paints
 };
 
 /// Set-up: the catalogue lines, both searches, the declarations and the

@@ -49,7 +49,8 @@ InsertionOutcome insertIncludeBlocks(RewriteState& state) {
     if (offset == std::string::npos) return outcome;
     const std::string blocks = includeBlocksText(state.foundBlocks);
     const std::string_view text = reloadedSource;
-    outcome.save = saveFile(state.sourcePath, {text.substr(0, offset), blocks, text.substr(offset)}, &state.sourceStamp);
+    outcome.save =
+        saveFile(state.sourcePath, {text.substr(0, offset), blocks, text.substr(offset)}, &state.sourceStamp);
     return outcome;
 }
 

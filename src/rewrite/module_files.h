@@ -11,7 +11,7 @@ namespace vorrel {
 
 struct ModuleFiles {
     const std::map<std::string, std::string>* files = nullptr;  // path -> content; the disk when null
-    std::vector<std::string> reads;                               // every path read, in order
+    std::vector<std::string> reads;                             // every path read, in order
 };
 
 /// The whole content of the module file at path; empty when it cannot be read.

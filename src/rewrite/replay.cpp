@@ -34,10 +34,10 @@ struct Replay {
     // them as it found them. Only letter case ever changes, so a bit tells
     // a byte's case before the turn.
     bool logging = false;
-    std::vector<std::uint64_t> changed{};      // a bit per source byte
-    std::vector<std::uint64_t> wasUpper{};     // a bit per source byte changed: its case before the turn
-    std::vector<std::size_t> changedWords{};   // the words of changed with a bit set
-    const Pattern<Offset>* key = nullptr;        // the key of the line being turned, and its occurrences
+    std::vector<std::uint64_t> changed{};     // a bit per source byte
+    std::vector<std::uint64_t> wasUpper{};    // a bit per source byte changed: its case before the turn
+    std::vector<std::size_t> changedWords{};  // the words of changed with a bit set
+    const Pattern<Offset>* key = nullptr;     // the key of the line being turned, and its occurrences
     std::unordered_map<std::uint64_t, std::vector<Offset>> bySpelling{};  // not spelled as the key, by hash
     std::size_t filed = 0;
     std::vector<Offset> stale{};  // key occurrences written since they were last filed
@@ -51,7 +51,6 @@ struct Replay {
     std::uint64_t forgotten = 0;
     std::uint64_t sealed = 0;
 };
-
 
 template <typename Offset>
 void fileKey(Replay<Offset>& replay, std::size_t i) {
@@ -102,7 +101,8 @@ void noteChange(Replay<Offset>& replay, std::uint64_t from, std::uint64_t to) {
     if (!replay.changes.empty() && replay.forgotten + replay.changes.size() > replay.sealed) {
         auto& last = replay.changes.back();
         if (from <= last.second + joinChanges && to + joinChanges >= last.first) {
-            last = {std::min<Offset>(last.first, static_cast<Offset>(from)), std::max<Offset>(last.second, static_cast<Offset>(to))};
+            last = {std::min<Offset>(last.first, static_cast<Offset>(from)),
+                    std::max<Offset>(last.second, static_cast<Offset>(to))};
             return;
         }
     }
@@ -144,7 +144,10 @@ void writeObserved(Replay<Offset>& replay, std::uint64_t at, std::string_view x)
         if (replay.logging && (replay.changed[byte / 64] & bit) == 0) {
             if (replay.changed[byte / 64] == 0) replay.changedWords.push_back(byte / 64);
             replay.changed[byte / 64] |= bit;
-            if (isUpper(replay.text[byte])) replay.wasUpper[byte / 64] |= bit; else replay.wasUpper[byte / 64] &= ~bit;
+            if (isUpper(replay.text[byte]))
+                replay.wasUpper[byte / 64] |= bit;
+            else
+                replay.wasUpper[byte / 64] &= ~bit;
         }
         replay.text[byte] = x[j];
         changed = true;
@@ -210,7 +213,8 @@ void runMembers(Replay<Offset>& replay, std::uint32_t module, std::uint32_t decl
     const std::vector<std::uint32_t>& dotPatterns = replay.engine.declared[declared].dotPatterns;
     for (std::size_t k = 0; k < passes.members.size(); ++k) {
         runPass(replay, dotPatterns[k], Spelling{name, passes.dotTexts[k]});
-        for (std::size_t s = 3 * k; s < 3 * k + 3; ++s) runPass(replay, passes.sepPatterns[s], Spelling{0, passes.sepTexts[s]});
+        for (std::size_t s = 3 * k; s < 3 * k + 3; ++s)
+            runPass(replay, passes.sepPatterns[s], Spelling{0, passes.sepTexts[s]});
     }
 }
 
@@ -274,7 +278,8 @@ std::string nameAfterStep(const Replay<Offset>& replay, const Line<Offset>& line
     const std::uint64_t low = start + 1 > h.size() ? start + 1 - h.size() : 0;
     for (std::size_t j = std::lower_bound(key.at.begin(), key.at.end(), low) - key.at.begin(); key.at[j] < end; ++j) {
         if (!keySpelledAs(replay, j, h) || !chosenByReplace(replay, j, h)) continue;
-        for (std::uint64_t byte = std::max<std::uint64_t>(key.at[j], start); byte < std::min<std::uint64_t>(key.at[j] + h.size(), end); ++byte) {
+        for (std::uint64_t byte = std::max<std::uint64_t>(key.at[j], start);
+             byte < std::min<std::uint64_t>(key.at[j] + h.size(), end); ++byte) {
             name[byte - start] = key.upper[byte - key.at[j]];
         }
     }
@@ -361,7 +366,8 @@ void timeSkippedTurns(Engine<Offset>& engine, const Turns& turns) {
         std::uint64_t time = clock;
         for (std::size_t k = 0; k < module.members.size(); ++k) {
             timePaint(engine, declared.dotPatterns[k], Spelling{name, module.dotTexts[k]}, ++time);
-            for (std::size_t s = 3 * k; s < 3 * k + 3; ++s) timePaint(engine, module.sepPatterns[s], Spelling{0, module.sepTexts[s]}, ++time);
+            for (std::size_t s = 3 * k; s < 3 * k + 3; ++s)
+                timePaint(engine, module.sepPatterns[s], Spelling{0, module.sepTexts[s]}, ++time);
         }
     }
 }

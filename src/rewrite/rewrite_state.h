@@ -15,13 +15,13 @@ struct RewriteState {
     std::string vorrelPrefix;   // the library folder followed by a backslash
     std::string catalogueList;  // the catalogue followed by one CR LF
 
-    std::string sourceText;     // the source, as re-cased so far
-    bool sourceChanged = false; // sourceText differs from the file
-    FileStamp sourceStamp;      // the source as last read: has another program written it since?
-    std::int32_t addedCount = 0;       // catalogue lines whose key occurs
-    std::string foundBlocks;           // distinct include blocks of used modules, one per line
+    std::string sourceText;       // the source, as re-cased so far
+    bool sourceChanged = false;   // sourceText differs from the file
+    FileStamp sourceStamp;        // the source as last read: has another program written it since?
+    std::int32_t addedCount = 0;  // catalogue lines whose key occurs
+    std::string foundBlocks;      // distinct include blocks of used modules, one per line
     std::int32_t foundBlockCount = 0;
-    std::string memberList;            // module path, then the member names of that module
+    std::string memberList;  // module path, then the member names of that module
 };
 
 }  // namespace vorrel

@@ -13,8 +13,8 @@ namespace {
 
 const std::string prefix = "E:\\HB\\inc\\Vorrel\\";
 
-RewriteState scan(const std::string& catalogue, const std::string& source, const std::map<std::string, std::string>& files,
-                  ModuleFiles& modules) {
+RewriteState scan(const std::string& catalogue, const std::string& source,
+                  const std::map<std::string, std::string>& files, ModuleFiles& modules) {
     RewriteState state;
     state.catalogueList = catalogue + "\r\n";
     state.vorrelPrefix = prefix;
@@ -27,20 +27,23 @@ RewriteState scan(const std::string& catalogue, const std::string& source, const
 TEST(ScanText, WorkedExample) {
     const std::map<std::string, std::string> files = {{prefix + "O_Timer.inc", "X;Start;Interval\r\nbody"}};
     ModuleFiles modules;
-    const RewriteState state = scan(catalogueLine("Vorrel", "Widget.inc") + catalogueLine("Vorrel", "O_Timer.inc"),
-                                    "DIM t as Timer\r\nw = widget(1) + Widget(2)\r\nT.START\r\nt.interval = 5\r\n", files, modules);
+    const RewriteState state =
+        scan(catalogueLine("Vorrel", "Widget.inc") + catalogueLine("Vorrel", "O_Timer.inc"),
+             "DIM t as Timer\r\nw = widget(1) + Widget(2)\r\nT.START\r\nt.interval = 5\r\n", files, modules);
     EXPECT_EQ(state.sourceText, "DIM t AS TIMER\r\nw = WIDGET(1) + WIDGET(2)\r\nt.Start\r\nt.Interval = 5\r\n");
     EXPECT_TRUE(state.sourceChanged);
     EXPECT_EQ(state.addedCount, 2);
     EXPECT_EQ(state.foundBlockCount, 2);
-    EXPECT_EQ(state.foundBlocks, "$IFNDEF WIDGET~$DEFINE WIDGET~$include \"Vorrel\\Widget.inc\"~$ENDIF\r\n"
-                                 "$IFNDEF TIMER~$DEFINE TIMER~$include \"Vorrel\\O_Timer.inc\"~$ENDIF\r\n");
+    EXPECT_EQ(state.foundBlocks,
+              "$IFNDEF WIDGET~$DEFINE WIDGET~$include \"Vorrel\\Widget.inc\"~$ENDIF\r\n"
+              "$IFNDEF TIMER~$DEFINE TIMER~$include \"Vorrel\\O_Timer.inc\"~$ENDIF\r\n");
     EXPECT_EQ(state.memberList, prefix + "O_Timer.inc\r\nStart\r\nInterval\r\n");
 }
 
 TEST(ScanText, EachModuleFileIsReadOnceInTheOrderOfFirstUse) {
     // Modules A, B and A again, through a third line naming A's file.
-    const std::map<std::string, std::string> files = {{prefix + "O_Timer.inc", "X;Start"}, {prefix + "O_Clock.inc", "X;Tick"}};
+    const std::map<std::string, std::string> files = {{prefix + "O_Timer.inc", "X;Start"},
+                                                      {prefix + "O_Clock.inc", "X;Tick"}};
     const std::string ticker = " AS TICKER;$IFNDEF T~$DEFINE T~$include \"Vorrel\\O_Timer.inc\"~$ENDIF\r\n";
     ModuleFiles modules;
     scan(catalogueLine("Vorrel", "O_Timer.inc") + catalogueLine("Vorrel", "O_Clock.inc") + ticker,

@@ -95,7 +95,7 @@ struct Entry {
     std::uint32_t pattern;
     std::uint32_t anchorAt;  // where its anchor begins in it
     std::uint32_t size;
-    std::uint32_t bytes;     // where its bytes begin in the arena
+    std::uint32_t bytes;  // where its bytes begin in the arena
 };
 
 // An anchor and its patterns: entries[first, first + count), or, when more
@@ -110,8 +110,8 @@ struct Matcher {
     unsigned filterShift = 0;
     std::vector<std::uint8_t> filter;  // 1 at the hash of every anchor
     std::vector<Slot> slots;
-    std::vector<Entry> entries;        // grouped by anchor
-    std::string arena;                 // the patterns' bytes, and eight more
+    std::vector<Entry> entries;  // grouped by anchor
+    std::string arena;           // the patterns' bytes, and eight more
     // Groups of more than compareAtMost entries: the distinct sizes of
     // their patterns from the anchor on, ascending, and their entries by the
     // hash of those bytes.
@@ -173,7 +173,8 @@ std::vector<std::uint32_t> chooseAnchors(const std::vector<std::string_view>& pa
 }
 
 Entry entryFor(Matcher& matcher, std::string_view pattern, std::uint32_t id, std::uint32_t anchorAt) {
-    const Entry entry{id, anchorAt, static_cast<std::uint32_t>(pattern.size()), static_cast<std::uint32_t>(matcher.arena.size())};
+    const Entry entry{id, anchorAt, static_cast<std::uint32_t>(pattern.size()),
+                      static_cast<std::uint32_t>(matcher.arena.size())};
     matcher.arena += pattern;
     return entry;
 }
@@ -184,7 +185,8 @@ void hashGroup(Matcher& matcher, Slot& slot) {
         const Entry& entry = matcher.entries[e];
         sizes.push_back(entry.size - entry.anchorAt);
         std::uint64_t hash = byteHashStart;
-        for (std::uint32_t i = entry.anchorAt; i < entry.size; ++i) hash = byteHashStep(hash, matcher.arena[entry.bytes + i]);
+        for (std::uint32_t i = entry.anchorAt; i < entry.size; ++i)
+            hash = byteHashStep(hash, matcher.arena[entry.bytes + i]);
         const auto [found, added] = matcher.byHash.try_emplace(hash, e);
         if (!added) {
             matcher.sameHash[e] = found->second;
@@ -204,7 +206,8 @@ void fileAnchors(Matcher& matcher, const std::vector<std::string_view>& patterns
         if (patterns[id].size() >= anchorLength) order.push_back(id);
     }
     const auto anchorOfId = [&](std::uint32_t id) { return anchorIn(patterns[id], anchorAt[id]); };
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return anchorOfId(a) < anchorOfId(b); });
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return anchorOfId(a) < anchorOfId(b); });
     for (const std::uint32_t id : order) matcher.entries.push_back(entryFor(matcher, patterns[id], id, anchorAt[id]));
     unsigned bits = 12;
     while (bits < maxFilterBits && (std::size_t(1) << bits) < order.size() * filterBytesPerAnchor) ++bits;
@@ -252,8 +255,8 @@ void fileShortPatterns(Matcher& matcher, const std::vector<std::string_view>& pa
 // Whether the entry whose anchor the text has at offset occurs there whole.
 bool occursAround(const Matcher& matcher, std::string_view text, std::size_t offset, const Entry& entry) {
     if (offset < entry.anchorAt || entry.size > text.size() - (offset - entry.anchorAt)) return false;
-    return equalsUpper(text.data() + offset - entry.anchorAt, text.data() + text.size(), matcher.arena.data() + entry.bytes,
-                       entry.size);
+    return equalsUpper(text.data() + offset - entry.anchorAt, text.data() + text.size(),
+                       matcher.arena.data() + entry.bytes, entry.size);
 }
 
 // The occurrences found, in the order the text has them: pattern and start.
@@ -287,7 +290,8 @@ void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offs
         if (size > text.size() - offset) return;
         for (; hashed < size; ++hashed) hash = byteHashStep(hash, upperByte(text[offset + hashed]));
         const auto match = matcher.byHash.find(hash);
-        for (std::uint32_t e = match == matcher.byHash.end() ? none : match->second; e != none; e = matcher.sameHash[e]) {
+        for (std::uint32_t e = match == matcher.byHash.end() ? none : match->second; e != none;
+             e = matcher.sameHash[e]) {
             if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, found);
         }
     }
@@ -301,7 +305,8 @@ void checkShort(const Matcher& matcher, std::string_view text, std::size_t offse
     const auto first = std::lower_bound(matcher.shortKeys.begin(), matcher.shortKeys.end(), pair);
     for (auto e = static_cast<std::size_t>(first - matcher.shortKeys.begin());
          e < matcher.shortKeys.size() && matcher.shortKeys[e] == pair; ++e) {
-        if (occursAround(matcher, text, offset, matcher.shortEntries[e])) record(matcher.shortEntries[e], offset, found);
+        if (occursAround(matcher, text, offset, matcher.shortEntries[e]))
+            record(matcher.shortEntries[e], offset, found);
     }
 }
 
@@ -324,8 +329,7 @@ void checkMarked(const Matcher& matcher, std::string_view text, std::size_t offs
 // the text, the filter's bits for them gathered into a word first; the
 // last offsets one at a time, reading zeros past the end.
 template <typename Offset>
-void search(const Matcher& matcher, std::string_view text, std::size_t from, std::size_t to,
-            Found<Offset>& found) {
+void search(const Matcher& matcher, std::string_view text, std::size_t from, std::size_t to, Found<Offset>& found) {
     const char* bytes = text.data();
     const std::uint8_t* filter = matcher.filter.data();
     const unsigned shift = matcher.filterShift;
@@ -336,13 +340,16 @@ void search(const Matcher& matcher, std::string_view text, std::size_t from, std
         // Eight at a time, so that the shifts are constants.
         for (unsigned k = 0; k < 64; k += 8) {
             const char* at = bytes + offset + k;
-            const auto bit = [&](unsigned j) { return std::uint64_t(filter[anchorHash(anchorOf(wordAt(at + j))) >> shift]) << j; };
+            const auto bit = [&](unsigned j) {
+                return std::uint64_t(filter[anchorHash(anchorOf(wordAt(at + j))) >> shift]) << j;
+            };
             marked |= (bit(0) | bit(1) | bit(2) | bit(3) | bit(4) | bit(5) | bit(6) | bit(7)) << k;
         }
         checkMarked<false>(matcher, text, offset, marked, found);
         if (!anyShort) continue;
         std::uint64_t shortMarked = 0;
-        for (unsigned k = 0; k < 64; ++k) shortMarked |= std::uint64_t(matcher.shortPairs[pairOf(wordAt(bytes + offset + k))]) << k;
+        for (unsigned k = 0; k < 64; ++k)
+            shortMarked |= std::uint64_t(matcher.shortPairs[pairOf(wordAt(bytes + offset + k))]) << k;
         checkMarked<true>(matcher, text, offset, shortMarked, found);
     }
     for (; offset < to; ++offset) {

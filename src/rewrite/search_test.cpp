@@ -22,7 +22,8 @@ std::size_t expectFindsEvery(const std::string& text, std::vector<std::string> p
     std::size_t occurring = 0;
     for (std::size_t i = 0; i < patterns.size(); ++i) {
         std::vector<std::uint32_t> expected;
-        for (auto at = upper.find(patterns[i]); at != std::string::npos; at = upper.find(patterns[i], at + 1)) expected.push_back(at);
+        for (auto at = upper.find(patterns[i]); at != std::string::npos; at = upper.find(patterns[i], at + 1))
+            expected.push_back(at);
         EXPECT_EQ(hits[i], expected) << "pattern " << patterns[i];
         EXPECT_EQ(wideHits[i].size(), expected.size()) << "pattern " << patterns[i];
         occurring += expected.empty() ? 0 : 1;
@@ -41,7 +42,8 @@ TEST(FindEvery, AgreesWithAPlainSearch) {
     for (int round = 0; round < 150; ++round) {
         std::string text;
         for (std::size_t i = random() % 2 ? random() % 20 : random() % 3000; i > 0; --i) {
-            text += random() % 4 ? std::string(1, alphabet[random() % alphabet.size()]) : std::string(random() % 30, 'a');
+            text +=
+                random() % 4 ? std::string(1, alphabet[random() % alphabet.size()]) : std::string(random() % 30, 'a');
         }
         std::vector<std::string> patterns;
         for (int p = 0; p < 40 && !text.empty(); ++p) {
@@ -61,7 +63,8 @@ TEST(FindEvery, AgreesWithAPlainSearch) {
 // under ZZZZ, the rarest four, and found by hash, length by length.
 TEST(FindEvery, FindsPatternsAtTheEndsAndManyUnderOneAnchor) {
     EXPECT_EQ(expectFindsEvery("get(" + std::string(20, ' ') + "widget(a",
-                               {"A", "(A", "T(A", "GET(A", "WIDGET(A", "GET(", "XGET(", "XGETA", "XGETB", "XGETC"}), 6u);
+                               {"A", "(A", "T(A", "GET(A", "WIDGET(A", "GET(", "XGET(", "XGETA", "XGETB", "XGETC"}),
+              6u);
     std::string text;
     for (int i = 0; i < 400; ++i) text += i % 7 == 0 ? "zzzz" + std::string(i % 23, 'b') + "." : std::string(30, 'b');
     std::vector<std::string> patterns;

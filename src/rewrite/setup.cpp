@@ -13,12 +13,14 @@ namespace vorrel::engine {
 namespace {
 
 bool hasLetter(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
 }
 
 template <typename Offset>
 std::uint32_t patternFor(Engine<Offset>& engine, const std::string& upper) {
-    const auto [found, added] = engine.patternIds.try_emplace(upper, static_cast<std::uint32_t>(engine.patterns.size()));
+    const auto [found, added] =
+        engine.patternIds.try_emplace(upper, static_cast<std::uint32_t>(engine.patterns.size()));
     if (added) engine.patterns.emplace_back().upper = upper;
     return found->second;
 }
@@ -66,7 +68,8 @@ void search(Engine<Offset>& engine, std::size_t first) {
 // line of the module file, and the patterns and texts of its members.
 template <typename Offset>
 std::uint32_t moduleFor(Engine<Offset>& engine, const std::string& modulePath) {
-    const auto [found, added] = engine.moduleIds.try_emplace(modulePath, static_cast<std::uint32_t>(engine.modules.size()));
+    const auto [found, added] =
+        engine.moduleIds.try_emplace(modulePath, static_cast<std::uint32_t>(engine.modules.size()));
     if (!added) return found->second;
     Module& module = engine.modules.emplace_back();
     const std::string moduleText = readModuleFile(engine.files, modulePath);
@@ -96,7 +99,8 @@ void readModules(Engine<Offset>& engine) {
         if (line.key == none || engine.patterns[line.key].at.empty()) continue;
         if (engine.patterns[line.key].upper.compare(0, 4, " AS ") != 0) continue;
         if (findText(1, toLower(line.block), "vorrel\\") == 0) continue;
-        const std::string modulePath = engine.state.vorrelPrefix + textBeforeFirst(textAfterLast(line.block, "\\"), "\"");
+        const std::string modulePath =
+            engine.state.vorrelPrefix + textBeforeFirst(textAfterLast(line.block, "\\"), "\"");
         line.module = moduleFor(engine, modulePath);
         line.hasTurns = !engine.modules[line.module].members.empty();
     }
@@ -105,9 +109,11 @@ void readModules(Engine<Offset>& engine) {
 template <typename Offset>
 std::uint32_t declaredFor(Engine<Offset>& engine, std::uint32_t moduleId, std::string_view upperName) {
     const std::uint32_t name = intern(engine.upperNames, upperName);
-    const auto [found, added] =
-        engine.declaredIds.try_emplace(std::uint64_t(moduleId) << 32 | name, static_cast<std::uint32_t>(engine.declared.size()));
-    if (added) engine.declared.push_back({moduleId, name, std::vector<std::uint32_t>(engine.modules[moduleId].members.size(), none)});
+    const auto [found, added] = engine.declaredIds.try_emplace(std::uint64_t(moduleId) << 32 | name,
+                                                               static_cast<std::uint32_t>(engine.declared.size()));
+    if (added)
+        engine.declared.push_back(
+            {moduleId, name, std::vector<std::uint32_t>(engine.modules[moduleId].members.size(), none)});
     return found->second;
 }
 
@@ -154,7 +160,8 @@ std::uint64_t backwardHash(std::uint64_t hash, char byte) {
 // Distinct declared names by the hash of their bytes, the last first, and
 // which lengths they come in.
 template <typename Offset>
-void hashNamesBackwards(const Engine<Offset>& engine, std::unordered_map<std::uint64_t, std::vector<std::uint32_t>>& names,
+void hashNamesBackwards(const Engine<Offset>& engine,
+                        std::unordered_map<std::uint64_t, std::vector<std::uint32_t>>& names,
                         std::vector<bool>& lengths) {
     for (std::uint32_t id = 0; id < engine.upperNames.values.size(); ++id) {
         const std::string& name = engine.upperNames.values[id];
@@ -192,10 +199,12 @@ void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
     std::vector<bool> lengths;
     hashNamesBackwards(engine, names, lengths);
     std::vector<std::vector<std::uint32_t>> declarationsOf(engine.upperNames.values.size());
-    for (std::uint32_t d = 0; d < engine.declared.size(); ++d) declarationsOf[engine.declared[d].upperName].push_back(d);
+    for (std::uint32_t d = 0; d < engine.declared.size(); ++d)
+        declarationsOf[engine.declared[d].upperName].push_back(d);
     std::vector<std::pair<Offset, std::uint32_t>> points;
     std::vector<std::uint32_t> pointIds;
-    for (const Module& module : engine.modules) pointIds.insert(pointIds.end(), module.pointPatterns.begin(), module.pointPatterns.end());
+    for (const Module& module : engine.modules)
+        pointIds.insert(pointIds.end(), module.pointPatterns.begin(), module.pointPatterns.end());
     std::sort(pointIds.begin(), pointIds.end());
     pointIds.erase(std::unique(pointIds.begin(), pointIds.end()), pointIds.end());
     for (const std::uint32_t id : pointIds) {
@@ -290,8 +299,8 @@ void findReplayable(Engine<Offset>& engine) {
 // one of those bytes is written into them at once when painted.
 template <typename Offset>
 void findObserved(Engine<Offset>& engine) {
-    const bool anyTurns = std::any_of(engine.lines.begin(), engine.lines.end(),
-                                      [](const Line<Offset>& line) { return line.hasTurns; });
+    const bool anyTurns =
+        std::any_of(engine.lines.begin(), engine.lines.end(), [](const Line<Offset>& line) { return line.hasTurns; });
     const bool anyReplayable = std::any_of(engine.patterns.begin(), engine.patterns.end(),
                                            [](const Pattern<Offset>& pattern) { return pattern.replayable; });
     if (!anyTurns && !anyReplayable) return;
@@ -301,7 +310,8 @@ void findObserved(Engine<Offset>& engine) {
     for (const Line<Offset>& line : engine.lines) {
         if (!line.hasTurns) continue;
         const Pattern<Offset>& key = engine.patterns[line.key];
-        for (std::size_t i = 0; i < line.nameStart.size(); ++i) markObserved(observed, line.nameStart[i], key.at[i] + key.upper.size());
+        for (std::size_t i = 0; i < line.nameStart.size(); ++i)
+            markObserved(observed, line.nameStart[i], key.at[i] + key.upper.size());
     }
     for (const Pattern<Offset>& pattern : engine.patterns) {
         if (!pattern.replayable) continue;
@@ -316,7 +326,8 @@ void findObserved(Engine<Offset>& engine) {
             if (touches(pattern.at[i])) pattern.touching.push_back(static_cast<Offset>(i));
         }
     }
-    for (const Pattern<Offset>& pattern : engine.patterns) engine.mostTouching = std::max(engine.mostTouching, pattern.touching.size());
+    for (const Pattern<Offset>& pattern : engine.patterns)
+        engine.mostTouching = std::max(engine.mostTouching, pattern.touching.size());
 }
 
 // Whether an occurrence of pattern that touches observed bytes meets one of
@@ -330,7 +341,8 @@ bool meetsAny(const Pattern<Offset>& pattern, const std::vector<Offset>& at, std
         return first != at.end() && *first + skip < start + pattern.upper.size();
     };
     if (pattern.allTouch) return std::any_of(pattern.at.begin(), pattern.at.end(), meets);
-    return std::any_of(pattern.touching.begin(), pattern.touching.end(), [&](Offset i) { return meets(pattern.at[i]); });
+    return std::any_of(pattern.touching.begin(), pattern.touching.end(),
+                       [&](Offset i) { return meets(pattern.at[i]); });
 }
 
 // A line whose key never overlaps itself and whose members' patterns never
@@ -350,7 +362,8 @@ void findKeysFirst(Engine<Offset>& engine) {
         const Module& module = engine.modules[line.module];
         std::vector<std::uint32_t> members = module.sepPatterns;
         for (const std::uint32_t declared : line.declared) {
-            members.insert(members.end(), engine.declared[declared].dotPatterns.begin(), engine.declared[declared].dotPatterns.end());
+            members.insert(members.end(), engine.declared[declared].dotPatterns.begin(),
+                           engine.declared[declared].dotPatterns.end());
         }
         std::sort(members.begin(), members.end());
         members.erase(std::unique(members.begin(), members.end()), members.end());
@@ -378,7 +391,8 @@ void findInertDeclarations(Engine<Offset>& engine) {
 }  // namespace
 
 std::uint32_t intern(Interned& pool, std::string_view value) {
-    const auto [found, added] = pool.ids.try_emplace(std::string(value), static_cast<std::uint32_t>(pool.values.size()));
+    const auto [found, added] =
+        pool.ids.try_emplace(std::string(value), static_cast<std::uint32_t>(pool.values.size()));
     if (added) pool.values.emplace_back(value);
     return found->second;
 }
