@@ -1,7 +1,6 @@
-// The scan's worked example and what the comparison with the step-by-step
-// reference cannot see: the order module files are read in, and how blocks
-// with lone CR or LF bytes compare. Everything else the differential tests
-// check against the reference.
+// What the comparison with the step-by-step reference cannot see: the order
+// module files are read in, and how blocks with lone CR or LF bytes compare.
+// Everything else the differential tests check against the reference.
 #include "rewrite/scan.h"
 
 #include <gtest/gtest.h>
@@ -22,22 +21,6 @@ RewriteState scan(const std::string& catalogue, const std::string& source,
     modules.files = &files;
     scanText(state, modules);
     return state;
-}
-
-TEST(ScanText, WorkedExample) {
-    const std::map<std::string, std::string> files = {{prefix + "O_Timer.inc", "X;Start;Interval\r\nbody"}};
-    ModuleFiles modules;
-    const RewriteState state =
-        scan(catalogueLine("Vorrel", "Widget.inc") + catalogueLine("Vorrel", "O_Timer.inc"),
-             "DIM t as Timer\r\nw = widget(1) + Widget(2)\r\nT.START\r\nt.interval = 5\r\n", files, modules);
-    EXPECT_EQ(state.sourceText, "DIM t AS TIMER\r\nw = WIDGET(1) + WIDGET(2)\r\nt.Start\r\nt.Interval = 5\r\n");
-    EXPECT_TRUE(state.sourceChanged);
-    EXPECT_EQ(state.addedCount, 2);
-    EXPECT_EQ(state.foundBlockCount, 2);
-    EXPECT_EQ(state.foundBlocks,
-              "$IFNDEF WIDGET~$DEFINE WIDGET~$include \"Vorrel\\Widget.inc\"~$ENDIF\r\n"
-              "$IFNDEF TIMER~$DEFINE TIMER~$include \"Vorrel\\O_Timer.inc\"~$ENDIF\r\n");
-    EXPECT_EQ(state.memberList, prefix + "O_Timer.inc\r\nStart\r\nInterval\r\n");
 }
 
 TEST(ScanText, EachModuleFileIsReadOnceInTheOrderOfFirstUse) {

@@ -98,7 +98,7 @@ void scanText(RewriteState& tool, ModuleFiles& modules) {
     }
 }
 
-std::string insertBlocks(const std::string& reloaded, const std::string& foundBlocks, bool& inserted) {
+std::string insertBlocks(const std::string& reloaded, const std::string& foundBlocks) {
     std::string text = reloaded;
     const std::int64_t m = countOccurrences(text, crlf);
     std::int64_t index = -1;
@@ -108,8 +108,7 @@ std::string insertBlocks(const std::string& reloaded, const std::string& foundBl
             break;
         }
     }
-    inserted = index >= 0;
-    if (!inserted) return text;
+    if (index < 0) return text;
     const std::int64_t blocks = countOccurrences(foundBlocks, crlf);
     for (std::int64_t k = 0; k <= blocks; ++k) {
         const std::string block = fieldAt(foundBlocks, crlf, k + 1);

@@ -19,8 +19,8 @@ namespace vorrel::oracle {
 void scanText(RewriteState& state, ModuleFiles& modules);
 
 /// The file text after inserting foundBlocks into reloaded, line by line;
-/// inserted is false when every line begins with "$" and nothing is inserted.
-std::string insertBlocks(const std::string& reloaded, const std::string& foundBlocks, bool& inserted);
+/// unchanged when every line begins with "$".
+std::string insertBlocks(const std::string& reloaded, const std::string& foundBlocks);
 
 /// A catalogue, a source, the library folder prefix and the module files.
 struct RewriteCase {
