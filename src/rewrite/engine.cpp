@@ -11,7 +11,9 @@ namespace engine {
 template <typename Offset>
 void scanWith(RewriteState& state, ModuleFiles& files) {
     Engine<Offset> engine{state, files};
-    setUp(engine);
+    findKeys(engine);
+    findMembers(engine);
+    readUses(engine);
     replayLines(engine);
     paintFinalText(engine);
 }

@@ -106,10 +106,19 @@ struct Engine {
     std::uint64_t clock = 0;       // counts passes, to order paints
 };
 
-/// Set-up: the catalogue lines, both searches, the declarations and the
-/// observed bytes.
+/// Set-up, first step: the catalogue lines and the search for their keys.
 template <typename Offset>
-void setUp(Engine<Offset>& engine);
+void findKeys(Engine<Offset>& engine);
+
+/// Set-up, second step: the modules of the object lines whose keys occur,
+/// and the search for their members.
+template <typename Offset>
+void findMembers(Engine<Offset>& engine);
+
+/// Set-up, last step: the declarations, NAME.MEMBER, the observed bytes and
+/// what the replay may skip.
+template <typename Offset>
+void readUses(Engine<Offset>& engine);
 
 /// The catalogue loop: paints, replays and turns, counting and collecting.
 template <typename Offset>

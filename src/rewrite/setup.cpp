@@ -334,10 +334,13 @@ void findObserved(Engine<Offset>& engine) {
 // the stretches [at[i] + skip, at[i] + skip + length), at sorted.
 template <typename Offset>
 bool meetsAny(const Pattern<Offset>& pattern, const std::vector<Offset>& at, std::uint64_t skip, std::uint64_t length) {
+    // The starts come in ascending order, so each search begins where the
+    // one before ended.
+    auto first = at.begin();
     const auto meets = [&](Offset start) {
         // at[i] + skip + length > start and at[i] + skip < start + size
         const std::uint64_t low = start + 1 > skip + length ? start + 1 - skip - length : 0;
-        const auto first = std::lower_bound(at.begin(), at.end(), low);
+        first = std::lower_bound(first, at.end(), low);
         return first != at.end() && *first + skip < start + pattern.upper.size();
     };
     if (pattern.allTouch) return std::any_of(pattern.at.begin(), pattern.at.end(), meets);
@@ -360,8 +363,11 @@ void findKeysFirst(Engine<Offset>& engine) {
         const std::size_t from = key.upper.find_first_not_of(" "), to = key.upper.find_last_not_of(" ") + 1;
         bool apart = true;
         const Module& module = engine.modules[line.module];
+        std::vector<std::uint32_t> declarations = line.declared;
+        std::sort(declarations.begin(), declarations.end());
+        declarations.erase(std::unique(declarations.begin(), declarations.end()), declarations.end());
         std::vector<std::uint32_t> members = module.sepPatterns;
-        for (const std::uint32_t declared : line.declared) {
+        for (const std::uint32_t declared : declarations) {
             members.insert(members.end(), engine.declared[declared].dotPatterns.begin(),
                            engine.declared[declared].dotPatterns.end());
         }
@@ -406,13 +412,21 @@ bool selfConsistent(std::string_view x, const std::vector<Offset>& gaps) {
 }
 
 template <typename Offset>
-void setUp(Engine<Offset>& engine) {
+void findKeys(Engine<Offset>& engine) {
     intern(engine.names, "");
     readLines(engine);
     search(engine, 0);
+}
+
+template <typename Offset>
+void findMembers(Engine<Offset>& engine) {
     const std::size_t keyPatterns = engine.patterns.size();
     readModules(engine);
     search(engine, keyPatterns);
+}
+
+template <typename Offset>
+void readUses(Engine<Offset>& engine) {
     const std::size_t derived = engine.patterns.size();
     readDeclarations(engine);
     findNamesBeforePoints(engine, derived);
@@ -422,8 +436,12 @@ void setUp(Engine<Offset>& engine) {
     findKeysFirst(engine);
 }
 
-template void setUp(Engine<std::uint32_t>&);
-template void setUp(Engine<std::uint64_t>&);
+template void findKeys(Engine<std::uint32_t>&);
+template void findKeys(Engine<std::uint64_t>&);
+template void findMembers(Engine<std::uint32_t>&);
+template void findMembers(Engine<std::uint64_t>&);
+template void readUses(Engine<std::uint32_t>&);
+template void readUses(Engine<std::uint64_t>&);
 template bool selfConsistent(std::string_view, const std::vector<std::uint32_t>&);
 template bool selfConsistent(std::string_view, const std::vector<std::uint64_t>&);
 
