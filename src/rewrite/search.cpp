@@ -45,6 +45,10 @@ constexpr unsigned maxFilterBits = 20;
 // The case bit of every byte of an anchor and of a pair.
 constexpr std::uint32_t foldAnchor = 0x20202020u;
 constexpr std::uint32_t foldPair = 0x2020u;
+// Room for a hit per this many bytes of text is set aside before the search
+// (memory the search does not fill is never touched), so that the list of
+// hits is seldom moved as it grows.
+constexpr std::size_t expectedBytesPerHit = 16;
 
 constexpr std::uint64_t byteHashStart = 0xcbf29ce484222325ull;
 std::uint64_t byteHashStep(std::uint64_t hash, char byte) {
@@ -373,6 +377,7 @@ std::vector<std::vector<Offset>> findEvery(std::string_view text, const std::vec
     // once at its size: appending to thousands of growing lists while
     // searching costs more than the one list's memory.
     Found<Offset> found;
+    found.reserve(text.size() / expectedBytesPerHit);
     search(matcher, text, 0, text.size(), found);
     std::vector<std::size_t> counts(patterns.size(), 0);
     for (const auto& hit : found) ++counts[hit.first];

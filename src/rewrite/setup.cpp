@@ -152,11 +152,6 @@ std::uint64_t backwardHash(std::uint64_t hash, char byte) {
     return (hash ^ static_cast<unsigned char>(upper)) * 0x100000001b3ull;
 }
 
-// The patterns NAME.MEMBER are not searched for: each occurrence is one of
-// ".MEMBER" with a declared name in front. Reading back from every such
-// point over the bytes a name can hold (no blank, CR or LF), each length that
-// some name has is looked up by hash. Patterns numbered from derived on are
-// found this way.
 // Distinct declared names by the hash of their bytes, the last first, and
 // which lengths they come in.
 template <typename Offset>
