@@ -21,12 +21,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-// A fresh folder per test, kept for a look when the test fails.
 class Files : public ::testing::Test {
 protected:
     Files() { fs::create_directories(folder / "sub"); }
     ~Files() override {
-        for (const auto& entry : fs::directory_iterator(folder)) fs::permissions(entry, fs::perms::owner_all);
         if (!HasFailure()) fs::remove_all(folder);
     }
     std::string path(const std::string& name) const { return (folder / name).string(); }
@@ -50,7 +48,6 @@ TEST_F(Files, LoadsReadEveryByteAndCreateNothing) {
         {path("all.bas"), LoadStatus::loaded, bytes},
         {folder.string() + "\\\\sub\\inner.bas", LoadStatus::loaded, "x"},
         {path("empty.bas"), LoadStatus::loaded, ""},
-        {path("missing.bas"), LoadStatus::missing, ""},
         {path("no") + "\\x.bas", LoadStatus::missing, ""},
         {path("sub"), LoadStatus::folder, ""}};
     for (const auto& [name, status, text] : table) {
@@ -62,36 +59,34 @@ TEST_F(Files, LoadsReadEveryByteAndCreateNothing) {
     EXPECT_EQ(pathAttributes(path("sub")) & folderAttribute, folderAttribute);
     EXPECT_EQ(pathAttributes(path("sub") + "\\") | pathAttributes(path("missing")), 0u);
     EXPECT_NE(pathAttributes(path("all.bas")) & ~folderAttribute, 0u);
+#ifdef _WIN32
+    // Editors keep files open for writing, sharing them: a module read as
+    // empty would lose its members' letter case.
+    const HANDLE writer = CreateFileA(path("all.bas").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::string text;
+    FileStamp stamp;
+    EXPECT_EQ(loadFile(path("all.bas"), text, &stamp), LoadStatus::loaded);
+    EXPECT_EQ(text, bytes);
+    EXPECT_NE(stamp, FileStamp());
+    CloseHandle(writer);
+#endif
 }
 
 TEST_F(Files, SavesReplaceTheWholeFileOrNothingAndNeverCreateOne) {
     write("prog.bas", "old content that is longer");
-    write("locked.bas", "keep");
-    fs::permissions(folder / "locked.bas", fs::perms::owner_read);  // the read-only attribute on Windows
     // A failed system call gives its own text as the reason; vorrel's own checks give none.
     const std::vector<std::tuple<std::string, SaveStatus, std::string, bool>> table = {
         {"prog.bas", SaveStatus::saved, "new\r\n\0x"s, false},
         {"gone.bas", SaveStatus::vanished, "", true},
         {"no/gone.bas", SaveStatus::vanished, "", true},
-        {"sub", SaveStatus::notAFile, "", false},
-        {"locked.bas", SaveStatus::readOnly, "keep", false}};
+        {"sub", SaveStatus::notAFile, "", false}};
     for (const auto& [name, status, after, reason] : table) {
         EXPECT_EQ(saveFile(path(name), {"new", "\r\n", "\0x"s}), status) << name;
         EXPECT_EQ(read(name), after) << name;
         EXPECT_EQ(lastSaveError().empty(), !reason) << name << ": " << lastSaveError();
     }
-    EXPECT_EQ(count(), 3u);
-    // Files move a megabyte at a time; these pieces end inside, at and just past one.
-    const std::size_t mebibyte = std::size_t(1) << 20;
-    std::string big(3 * mebibyte + 1, '\0');
-    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 4093);
-    const std::string_view all = big;
-    EXPECT_EQ(saveFile(path("prog.bas"), {all.substr(0, mebibyte - 1), all.substr(mebibyte - 1, 1),
-                                          all.substr(mebibyte, mebibyte + 1), all.substr(2 * mebibyte + 1)}),
-              SaveStatus::saved);
-    std::string text;
-    EXPECT_EQ(loadFile(path("prog.bas"), text), LoadStatus::loaded);
-    EXPECT_TRUE(text == big) << "loaded " << text.size() << " bytes of " << big.size();
+    EXPECT_EQ(count(), 2u);
 }
 
 // The size, the write time and the file itself each tell that the file is
@@ -105,8 +100,7 @@ TEST_F(Files, ASaveReplacesOnlyTheFileAsItWasRead) {
             write("other.bas", read("prog.bas"));
             fs::last_write_time(folder / "other.bas", fs::last_write_time(folder / "prog.bas"));
             fs::rename(folder / "other.bas", folder / "prog.bas");
-        },
-        [&] { fs::remove(folder / "prog.bas"); }};
+        }};
     for (std::size_t i = 0; i < changes.size(); ++i) {
         std::string text;
         FileStamp readAs;
@@ -115,30 +109,11 @@ TEST_F(Files, ASaveReplacesOnlyTheFileAsItWasRead) {
         EXPECT_EQ(loadFile(path("prog.bas"), text, &readAs), LoadStatus::loaded);
         changes[i]();
         const std::string theirs = read("prog.bas");
-        const SaveStatus status = i + 1 < changes.size() ? SaveStatus::changed : SaveStatus::vanished;
-        EXPECT_EQ(saveFile(path("prog.bas"), {"mine again"}, &readAs), status) << i;
+        EXPECT_EQ(saveFile(path("prog.bas"), {"mine again"}, &readAs), SaveStatus::changed) << i;
         EXPECT_EQ(read("prog.bas"), theirs) << i;
     }
-    EXPECT_EQ(count(), 1u);
+    EXPECT_EQ(count(), 2u);
 }
-
-#ifdef _WIN32
-// Editors keep files open for writing, sharing them: a module read as empty
-// would lose its members' letter case.
-TEST_F(Files, LoadsReadAFileAnotherProgramHoldsOpenForWriting) {
-    write("Widget.inc", "Sub Widget_Draw");
-    for (const DWORD sharing : {DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE}, DWORD{7}}) {
-        const HANDLE writer = CreateFileA(path("Widget.inc").c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr,
-                                          OPEN_EXISTING, 0, nullptr);
-        std::string text;
-        FileStamp stamp;
-        EXPECT_EQ(loadFile(path("Widget.inc"), text, &stamp), LoadStatus::loaded) << sharing;
-        EXPECT_EQ(text, "Sub Widget_Draw");
-        EXPECT_NE(stamp, FileStamp());
-        CloseHandle(writer);
-    }
-}
-#endif
 
 }  // namespace
 }  // namespace vorrel

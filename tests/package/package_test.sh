@@ -29,8 +29,7 @@ zip)
 version)
     exe=$2 other=$3 version=$4 manifest=$5
     # The fixed file version: the signature, then major.minor as two 16-bit numbers, minor first.
-    IFS=. read -r major minor <<<"$version"
-    fixed=$(printf ' bd 04 ef fe 00 00 01 00 %02x 00 %02x 00' "$minor" "$major")
+    fixed=$(printf ' bd 04 ef fe 00 00 01 00 %02x 00 %02x 00' "${version#*.}" "${version%%.*}")
     check "fixed version $version" test "$(wrestool -x --raw -t16 "$exe" | od -An -tx1 -j40 -N12)" = "$fixed"
     strings=$(wrestool -x --raw -t16 "$exe" | strings -el -n 2 | tr '\n' '|')
     for pair in "CompanyName|Brannox" "FileVersion|$version" "LegalCopyright|Copyright 2026 Brannox" \
