@@ -17,7 +17,6 @@ std::size_t expectFindsEvery(const std::string& text, std::vector<std::string> p
     patterns.erase(std::unique(patterns.begin(), patterns.end()), patterns.end());
     const std::vector<std::string_view> views(patterns.begin(), patterns.end());
     const auto hits = findEvery<std::uint32_t>(text, views);
-    const auto wideHits = findEvery<std::uint64_t>(text, views);
     const std::string upper = toUpper(text);
     std::size_t occurring = 0;
     for (std::size_t i = 0; i < patterns.size(); ++i) {
@@ -25,7 +24,6 @@ std::size_t expectFindsEvery(const std::string& text, std::vector<std::string> p
         for (auto at = upper.find(patterns[i]); at != std::string::npos; at = upper.find(patterns[i], at + 1))
             expected.push_back(at);
         EXPECT_EQ(hits[i], expected) << "pattern " << patterns[i];
-        EXPECT_EQ(wideHits[i].size(), expected.size()) << "pattern " << patterns[i];
         occurring += expected.empty() ? 0 : 1;
     }
     return occurring;
