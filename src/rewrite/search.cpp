@@ -13,9 +13,7 @@
 // indexed by the two folded bytes there. The bits of 64 offsets in a row are
 // gathered first, without a branch; only the offsets marked are looked at.
 // An anchor is looked up in an open-addressed table that gives the patterns
-// filed under it, each compared whole. Where many patterns share one anchor,
-// the text from the anchor on is hashed instead, once, length by length, and
-// each length that one of them has from its anchor on is looked up.
+// filed under it, each compared whole.
 #include "rewrite/search.h"
 
 #include <algorithm>
@@ -31,9 +29,6 @@ namespace vorrel {
 namespace {
 
 constexpr std::size_t anchorLength = 4;
-constexpr std::uint32_t none = 0xffffffffu;
-// Patterns sharing an anchor are compared one by one up to this many.
-constexpr std::uint32_t compareAtMost = 8;
 // The text sample that anchors are chosen by: this many pieces of this many bytes.
 constexpr std::size_t samplePieces = 64;
 constexpr std::size_t samplePiece = 4096;
@@ -49,13 +44,6 @@ constexpr std::uint32_t foldPair = 0x2020u;
 // (memory the search does not fill is never touched), so that the list of
 // hits is seldom moved as it grows.
 constexpr std::size_t expectedBytesPerHit = 16;
-
-constexpr std::uint64_t byteHashStart = 0xcbf29ce484222325ull;
-std::uint64_t byteHashStep(std::uint64_t hash, char byte) {
-    return (hash ^ static_cast<unsigned char>(byte)) * 0x100000001b3ull;
-}
-
-char upperByte(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 std::uint64_t wordAt(const char* at) {
     std::uint64_t word;
@@ -102,8 +90,7 @@ struct Entry {
     std::uint32_t bytes;  // where its bytes begin in the arena
 };
 
-// An anchor and its patterns: entries[first, first + count), or, when more
-// than compareAtMost share it, hashed group number first.
+// An anchor and its patterns: entries[first, first + count).
 struct Slot {
     std::uint32_t anchor = 0;
     std::uint32_t count = 0;  // 0 marks a free slot
@@ -116,12 +103,6 @@ struct Matcher {
     std::vector<Slot> slots;
     std::vector<Entry> entries;  // grouped by anchor
     std::string arena;           // the patterns' bytes, and eight more
-    // Groups of more than compareAtMost entries: the distinct sizes of
-    // their patterns from the anchor on, ascending, and their entries by the
-    // hash of those bytes.
-    std::vector<std::vector<std::uint32_t>> groupSizes;
-    std::unordered_map<std::uint64_t, std::uint32_t> byHash;
-    std::vector<std::uint32_t> sameHash;  // per entry: the next with the same hash, or none
     // Patterns of fewer than four bytes, by their first two bytes folded (a
     // one-byte pattern under every pair it begins).
     std::vector<std::uint8_t> shortPairs;  // 1 for each pair some of them begin with
@@ -183,26 +164,6 @@ Entry entryFor(Matcher& matcher, std::string_view pattern, std::uint32_t id, std
     return entry;
 }
 
-void hashGroup(Matcher& matcher, Slot& slot) {
-    std::vector<std::uint32_t> sizes;
-    for (std::uint32_t e = slot.first; e < slot.first + slot.count; ++e) {
-        const Entry& entry = matcher.entries[e];
-        sizes.push_back(entry.size - entry.anchorAt);
-        std::uint64_t hash = byteHashStart;
-        for (std::uint32_t i = entry.anchorAt; i < entry.size; ++i)
-            hash = byteHashStep(hash, matcher.arena[entry.bytes + i]);
-        const auto [found, added] = matcher.byHash.try_emplace(hash, e);
-        if (!added) {
-            matcher.sameHash[e] = found->second;
-            found->second = e;
-        }
-    }
-    std::sort(sizes.begin(), sizes.end());
-    sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
-    slot.first = static_cast<std::uint32_t>(matcher.groupSizes.size());
-    matcher.groupSizes.push_back(std::move(sizes));
-}
-
 void fileAnchors(Matcher& matcher, const std::vector<std::string_view>& patterns, std::string_view text) {
     const std::vector<std::uint32_t> anchorAt = chooseAnchors(patterns, text);
     std::vector<std::uint32_t> order;
@@ -220,7 +181,6 @@ void fileAnchors(Matcher& matcher, const std::vector<std::string_view>& patterns
     std::size_t slots = 16;
     while (slots < order.size() * 2) slots *= 2;
     matcher.slots.assign(slots, Slot());
-    matcher.sameHash.assign(order.size(), none);
     for (std::uint32_t e = 0; e < order.size();) {
         const std::uint32_t anchor = anchorOfId(order[e]);
         std::uint32_t end = e;
@@ -229,7 +189,6 @@ void fileAnchors(Matcher& matcher, const std::vector<std::string_view>& patterns
         std::size_t slot = slotOf(matcher, anchor);
         while (matcher.slots[slot].count != 0) slot = (slot + 1) & (slots - 1);
         matcher.slots[slot] = {anchor, end - e, e};
-        if (end - e > compareAtMost) hashGroup(matcher, matcher.slots[slot]);
         e = end;
     }
 }
@@ -282,22 +241,8 @@ void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offs
         index = (index + 1) & (matcher.slots.size() - 1);
     }
     const Slot& slot = matcher.slots[index];
-    if (slot.count <= compareAtMost) {
-        for (std::uint32_t e = slot.first; e < slot.first + slot.count; ++e) {
-            if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, found);
-        }
-        return;
-    }
-    std::uint64_t hash = byteHashStart;
-    std::size_t hashed = 0;
-    for (const std::uint32_t size : matcher.groupSizes[slot.first]) {
-        if (size > text.size() - offset) return;
-        for (; hashed < size; ++hashed) hash = byteHashStep(hash, upperByte(text[offset + hashed]));
-        const auto match = matcher.byHash.find(hash);
-        for (std::uint32_t e = match == matcher.byHash.end() ? none : match->second; e != none;
-             e = matcher.sameHash[e]) {
-            if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, found);
-        }
+    for (std::uint32_t e = slot.first; e < slot.first + slot.count; ++e) {
+        if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, found);
     }
 }
 

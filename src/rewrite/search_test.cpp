@@ -58,7 +58,7 @@ TEST(FindEvery, AgreesWithAPlainSearch) {
 // a read past it: XGET( is filed under GET(, fewer patterns' four bytes
 // than XGET, which the text has at its start, where XGET( would begin
 // before it. And ZZZZ, ZZZZB, ...: in a text full of B all twenty are filed
-// under ZZZZ, the rarest four, and found by hash, length by length.
+// under ZZZZ, the rarest four.
 TEST(FindEvery, FindsPatternsAtTheEndsAndManyUnderOneAnchor) {
     EXPECT_EQ(expectFindsEvery("get(" + std::string(20, ' ') + "widget(a",
                                {"A", "(A", "T(A", "GET(A", "WIDGET(A", "GET(", "XGET(", "XGETA", "XGETB", "XGETC"}),

@@ -136,20 +136,10 @@ void readDeclarations(Engine<Offset>& engine) {
     }
 }
 
-// Whether text, upper-cased, is upper.
-bool equalsUpper(std::string_view text, std::string_view upper) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = (text[i] >= 'a' && text[i] <= 'z') ? static_cast<char>(text[i] - 'a' + 'A') : text[i];
-        if (c != upper[i]) return false;
-    }
-    return true;
-}
-
 // A hash of bytes upper-cased, the last first: NAME read back from the point
 // of NAME.MEMBER.
 std::uint64_t backwardHash(std::uint64_t hash, char byte) {
-    const char upper = (byte >= 'a' && byte <= 'z') ? static_cast<char>(byte - 'a' + 'A') : byte;
-    return (hash ^ static_cast<unsigned char>(upper)) * 0x100000001b3ull;
+    return (hash ^ static_cast<unsigned char>(upperByte(byte))) * 0x100000001b3ull;
 }
 
 // Distinct declared names by the hash of their bytes, the last first, and
@@ -218,10 +208,11 @@ void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
             const auto found = names.find(hash);
             if (found == names.end()) continue;
             for (const std::uint32_t name : found->second) {
-                if (engine.upperNames.values[name].size() != length ||
-                    !equalsUpper(std::string_view(text).substr(at - length, length), engine.upperNames.values[name])) {
+                const std::string& upper = engine.upperNames.values[name];
+                const auto same = [](char u, char t) { return u == upperByte(t); };
+                if (upper.size() != length ||
+                    !std::equal(upper.begin(), upper.end(), text.begin() + (at - length), same))
                     continue;
-                }
                 const auto [pattern, added] = dotPatterns.try_emplace(std::uint64_t(name) << 32 | point, none);
                 if (added) pattern->second = dotPatternFor(engine, declarationsOf, name, point);
                 if (pattern->second != none && pattern->second >= derived) {

@@ -4,12 +4,6 @@
 
 namespace vorrel {
 
-namespace {
-
-char upperByte(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-}  // namespace
-
 std::string posixPath(std::string_view path) {
     std::string result(path);
     for (char& c : result) {

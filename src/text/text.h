@@ -43,6 +43,9 @@ std::string toUpper(std::string_view text);
 /// Copy with A-Z mapped to a-z; every other byte unchanged.
 std::string toLower(std::string_view text);
 
+/// c, upper-cased if it is one of a-z.
+inline char upperByte(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
 /// Upper-cases the bytes of data in place (a-z only).
 void upperInPlace(char* data, std::size_t size);
 
