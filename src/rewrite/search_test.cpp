@@ -57,17 +57,11 @@ TEST(FindEvery, AgreesWithAPlainSearch) {
 // Patterns at both ends of a text on the heap, where AddressSanitizer sees
 // a read past it: XGET( is filed under GET(, fewer patterns' four bytes
 // than XGET, which the text has at its start, where XGET( would begin
-// before it. And ZZZZ, ZZZZB, ...: in a text full of B all twenty are filed
-// under ZZZZ, the rarest four.
-TEST(FindEvery, FindsPatternsAtTheEndsAndManyUnderOneAnchor) {
+// before it.
+TEST(FindEvery, FindsPatternsAtTheEndsOfTheText) {
     EXPECT_EQ(expectFindsEvery("get(" + std::string(20, ' ') + "widget(a",
                                {"A", "(A", "T(A", "GET(A", "WIDGET(A", "GET(", "XGET(", "XGETA", "XGETB", "XGETC"}),
               6u);
-    std::string text;
-    for (int i = 0; i < 400; ++i) text += i % 7 == 0 ? "zzzz" + std::string(i % 23, 'b') + "." : std::string(30, 'b');
-    std::vector<std::string> patterns;
-    for (std::size_t k = 0; k < 20; ++k) patterns.push_back("ZZZZ" + std::string(k, 'B'));
-    EXPECT_EQ(expectFindsEvery(text, patterns), 20u);
 }
 
 }  // namespace

@@ -75,8 +75,12 @@ std::vector<std::string> outcome(Scan scan, const RewriteCase& rewriteCase) {
         text = at == std::string::npos ? state.sourceText
                                        : state.sourceText.substr(0, at) + includeBlocksText(state.foundBlocks) + state.sourceText.substr(at);
     }
+    // The reference may read a module file again; the engine reads each once, in the same order.
     std::string reads;
-    for (const std::string& path : std::set<std::string>(modules.reads.begin(), modules.reads.end())) reads += path + "\n";
+    std::set<std::string> seen;
+    for (const std::string& path : modules.reads) {
+        if (scan != oracle::scanText || seen.insert(path).second) reads += path + "\n";
+    }
     return {text, std::to_string(state.sourceChanged), std::to_string(state.addedCount),
             state.foundBlocks + std::to_string(state.foundBlockCount), state.memberList, reads};
 }

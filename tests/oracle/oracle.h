@@ -1,8 +1,6 @@
-// The rewriting done the straightforward way (oracle.cpp): one text-wide
-// search per catalogue line and per member pattern, one text-wide replace per
-// distinct spelling met; slow, but plain to check against the tool's rules.
-// And cases built to make keys, members and names collide (cases.cpp), on
-// which the engine is compared with it.
+// The rewriting done step by step, plainly as the tool's rules read
+// (oracle.cpp), and cases built to make keys, members and names collide
+// (cases.cpp), on which the engine is compared with it.
 #pragma once
 
 #include <cstdint>
@@ -30,20 +28,18 @@ struct RewriteCase {
     std::map<std::string, std::string> files;
 };
 
-/// Random cases: keys, members and names that collide; declarations that
-/// overlap one another, as in "DIM s as S as s"; declarations among runs
-/// such as "a.A.a.a" that NAME.MEMBER overlaps all along.
+/// Random cases: colliding keys, members and names; overlapping declarations
+/// ("DIM s as S as s"); declarations among runs such as "a.A.a.a".
 RewriteCase randomCase(std::mt19937_64& random);
 RewriteCase randomDeclarationRun(std::mt19937_64& random);
 RewriteCase randomChainRuns(std::mt19937_64& random);
 
 /// A case from any bytes, for fuzzing: fields split at the byte 0xFF are the
-/// library folder's name, the catalogue, the source, then module file names
-/// and contents in turn.
+/// folder's name, the catalogue, the source, then module names and contents.
 RewriteCase caseFromBytes(const std::uint8_t* data, std::size_t size);
 
-/// The first difference between what the engine (with 32-bit and 64-bit
-/// offsets) and the reference leave behind, blocks inserted; empty if none.
+/// The first difference between the engine's outcome (with 32-bit and 64-bit
+/// offsets, blocks inserted) and the reference's; empty if none.
 std::string compareScans(const RewriteCase& rewriteCase);
 
 /// The case written out readably, for a failure message.
