@@ -426,10 +426,13 @@ LoadStatus loadFile(const std::string& path, std::string& text, FileStamp* stamp
     return LoadStatus::loaded;
 }
 
-SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>& pieces, const FileStamp* readAs) {
-    lastSaveErrorCode = 0;
+namespace {
+
+// The file a save of path replaces, through any links, and whether it may:
+// SaveStatus::saved when it may.
+SaveStatus findSaveTarget(const std::string& path, std::string& target) {
     const std::string full = fullPath(path);
-    std::string target = full;
+    target = full;
     const DWORD linkAttributes = GetFileAttributesA(full.c_str());
     if (linkAttributes != INVALID_FILE_ATTRIBUTES && (linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         const SaveStatus followed = followLinks(full, target);
@@ -444,6 +447,16 @@ SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return SaveStatus::notAFile;
     if (attributes & FILE_ATTRIBUTE_READONLY) return SaveStatus::readOnly;
+    return SaveStatus::saved;
+}
+
+}  // namespace
+
+SaveStatus saveFile(const std::string& path, const std::vector<std::string_view>& pieces, const FileStamp* readAs) {
+    lastSaveErrorCode = 0;
+    std::string target;
+    const SaveStatus found = findSaveTarget(path, target);
+    if (found != SaveStatus::saved) return found;
 
     const std::size_t separator = target.find_last_of("\\/");
     const std::string folder = separator == std::string::npos ? std::string() : target.substr(0, separator + 1);
