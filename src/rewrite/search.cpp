@@ -116,15 +116,12 @@ std::size_t slotOf(const Matcher& matcher, std::uint32_t anchor) {
 
 // How often each folded four-byte window occurs in a sample of the text, by
 // the top sampleBits bits of its hash.
-std::vector<std::uint16_t> sampleWindows(std::string_view text) {
-    std::vector<std::uint16_t> seen(text.size() < samplePiece ? 1 : std::size_t(1) << sampleBits, 0);
+std::vector<std::uint32_t> sampleWindows(std::string_view text) {
+    std::vector<std::uint32_t> seen(std::size_t(1) << sampleBits, 0);
     const std::size_t step = std::max(samplePiece, text.size() / samplePieces);
     for (std::size_t start = 0; start + anchorLength <= text.size(); start += step) {
-        const std::size_t end = std::min(text.size() - anchorLength + 1, start + samplePiece);
-        for (std::size_t at = start; at < end; ++at) {
-            std::uint16_t& count = seen[(anchorHash(anchorIn(text, at)) >> (32 - sampleBits)) & (seen.size() - 1)];
-            count += count < 0xffff ? 1 : 0;
-        }
+        for (std::size_t at = start; at < start + samplePiece && at + anchorLength <= text.size(); ++at)
+            ++seen[anchorHash(anchorIn(text, at)) >> (32 - sampleBits)];
     }
     return seen;
 }
@@ -133,7 +130,7 @@ std::vector<std::uint16_t> sampleWindows(std::string_view text) {
 // window of four bytes whose count in the sample, times the number of
 // patterns that contain it, is least; the last of equals.
 std::vector<std::uint32_t> chooseAnchors(const std::vector<std::string_view>& patterns, std::string_view text) {
-    const std::vector<std::uint16_t> seen = sampleWindows(text);
+    const std::vector<std::uint32_t> seen = sampleWindows(text);
     std::unordered_map<std::uint32_t, std::uint32_t> sharing;
     for (const std::string_view pattern : patterns) {
         std::vector<std::uint32_t> windows;
@@ -147,8 +144,8 @@ std::vector<std::uint32_t> chooseAnchors(const std::vector<std::string_view>& pa
         std::uint64_t least = ~std::uint64_t(0);
         for (std::size_t at = 0; at + anchorLength <= patterns[id].size(); ++at) {
             const std::uint32_t window = anchorIn(patterns[id], at);
-            const std::uint64_t seenCount = seen[(anchorHash(window) >> (32 - sampleBits)) & (seen.size() - 1)];
-            const std::uint64_t cost = (seenCount + 1) * sharing[window];
+            const std::uint64_t cost =
+                (seen[anchorHash(window) >> (32 - sampleBits)] + std::uint64_t(1)) * sharing[window];
             if (cost > least) continue;
             least = cost;
             chosen[id] = static_cast<std::uint32_t>(at);
@@ -259,53 +256,45 @@ void checkShort(const Matcher& matcher, std::string_view text, std::size_t offse
     }
 }
 
-// Looks at the offset [offset, offset + 64) whose bits are set in marked.
-template <bool isShort, typename Offset>
+// Whether the filters mark offset at (word holds the bytes there): for an
+// anchor, or for a short pattern when withShort.
+template <bool withShort>
+bool marks(const Matcher& matcher, std::uint64_t word) {
+    const unsigned anchor = matcher.filter[anchorHash(anchorOf(word)) >> matcher.filterShift];
+    return (withShort ? anchor | matcher.shortPairs[pairOf(word)] : anchor) != 0;
+}
+
+// Looks at the offsets [offset, offset + 64) whose bits are set in marked.
+template <bool withShort, typename Offset>
 void checkMarked(const Matcher& matcher, std::string_view text, std::size_t offset, std::uint64_t marked,
                  Found<Offset>& found) {
     for (; marked != 0; marked &= marked - 1) {
         const std::size_t at = offset + static_cast<std::size_t>(__builtin_ctzll(marked));
         const std::uint64_t word = wordBefore(text.data() + at, text.data() + text.size());
-        if (isShort) {
-            checkShort(matcher, text, at, pairOf(word), found);
-        } else if (text.size() - at >= anchorLength) {
+        if (text.size() - at >= anchorLength && marks<false>(matcher, word))
             checkAnchor(matcher, text, at, anchorOf(word), found);
-        }
+        if (withShort && matcher.shortPairs[pairOf(word)] != 0) checkShort(matcher, text, at, pairOf(word), found);
     }
 }
 
-// Searches the offsets [from, to), 64 at a time while 64 + 8 bytes lie in
-// the text, the filter's bits for them gathered into a word first; the
-// last offsets one at a time, reading zeros past the end.
-template <typename Offset>
-void search(const Matcher& matcher, std::string_view text, std::size_t from, std::size_t to, Found<Offset>& found) {
+// Searches the text 64 offsets at a time while 64 + 8 bytes lie in it, the
+// filters' bits for them gathered into a word first; the last offsets one
+// at a time, reading zeros past the end.
+template <bool withShort, typename Offset>
+void search(const Matcher& matcher, std::string_view text, Found<Offset>& found) {
     const char* bytes = text.data();
-    const std::uint8_t* filter = matcher.filter.data();
-    const unsigned shift = matcher.filterShift;
-    const bool anyShort = !matcher.shortEntries.empty();
-    std::size_t offset = from;
-    for (; offset + 64 <= to && offset + 64 + 8 <= text.size(); offset += 64) {
+    std::size_t offset = 0;
+    for (; offset + 64 + 8 <= text.size(); offset += 64) {
         std::uint64_t marked = 0;
         // Eight at a time, so that the shifts are constants.
         for (unsigned k = 0; k < 64; k += 8) {
             const char* at = bytes + offset + k;
-            const auto bit = [&](unsigned j) {
-                return std::uint64_t(filter[anchorHash(anchorOf(wordAt(at + j))) >> shift]) << j;
-            };
+            const auto bit = [&](unsigned j) { return std::uint64_t(marks<withShort>(matcher, wordAt(at + j))) << j; };
             marked |= (bit(0) | bit(1) | bit(2) | bit(3) | bit(4) | bit(5) | bit(6) | bit(7)) << k;
         }
-        checkMarked<false>(matcher, text, offset, marked, found);
-        if (!anyShort) continue;
-        std::uint64_t shortMarked = 0;
-        for (unsigned k = 0; k < 64; ++k)
-            shortMarked |= std::uint64_t(matcher.shortPairs[pairOf(wordAt(bytes + offset + k))]) << k;
-        checkMarked<true>(matcher, text, offset, shortMarked, found);
+        checkMarked<withShort>(matcher, text, offset, marked, found);
     }
-    for (; offset < to; ++offset) {
-        const std::uint64_t word = wordBefore(bytes + offset, bytes + text.size());
-        if (filter[anchorHash(anchorOf(word)) >> shift] != 0) checkMarked<false>(matcher, text, offset, 1, found);
-        if (anyShort && matcher.shortPairs[pairOf(word)] != 0) checkMarked<true>(matcher, text, offset, 1, found);
-    }
+    for (; offset < text.size(); ++offset) checkMarked<withShort>(matcher, text, offset, 1, found);
 }
 
 }  // namespace
@@ -323,7 +312,11 @@ std::vector<std::vector<Offset>> findEvery(std::string_view text, const std::vec
     // searching costs more than the one list's memory.
     Found<Offset> found;
     found.reserve(text.size() / expectedBytesPerHit);
-    search(matcher, text, 0, text.size(), found);
+    if (matcher.shortEntries.empty()) {
+        search<false>(matcher, text, found);
+    } else {
+        search<true>(matcher, text, found);
+    }
     std::vector<std::size_t> counts(patterns.size(), 0);
     for (const auto& hit : found) ++counts[hit.first];
     for (std::size_t i = 0; i < patterns.size(); ++i) hits[i].reserve(counts[i]);
