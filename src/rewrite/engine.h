@@ -4,6 +4,7 @@
 // here: pass, paint, replay, observed byte, turn, chain.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -64,7 +65,6 @@ struct Declared {
     std::uint32_t module = none;
     std::uint32_t upperName = none;          // in upperNames
     std::vector<std::uint32_t> dotPatterns;  // per member; none when it never occurs or has no letter
-    bool inert = false;                      // its member passes write no observed byte: only their times matter
 };
 
 template <typename Offset>
@@ -135,12 +135,17 @@ void scanWith(RewriteState& state, ModuleFiles& files);
 
 /// The bytes of spelling.
 template <typename Offset>
-std::string spell(const Engine<Offset>& engine, Spelling spelling);
+std::string spell(const Engine<Offset>& engine, Spelling spelling) {
+    return engine.names.values[spelling.name] + engine.texts.values[spelling.text];
+}
 
 /// Whether x agrees with itself at every distance in gaps, so that a pass
 /// writing x leaves every occurrence spelled x whatever it meets.
 template <typename Offset>
-bool selfConsistent(std::string_view x, const std::vector<Offset>& gaps);
+bool selfConsistent(std::string_view x, const std::vector<Offset>& gaps) {
+    return std::all_of(gaps.begin(), gaps.end(),
+                       [x](Offset gap) { return x.substr(gap) == x.substr(0, x.size() - gap); });
+}
 
 /// The bits of word (64 bytes) of an observed bitmap that lie in [from, to).
 inline std::uint64_t bitsIn(std::uint64_t word, std::uint64_t from, std::uint64_t to) {

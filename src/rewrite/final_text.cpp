@@ -8,21 +8,6 @@
 
 namespace vorrel::engine {
 
-namespace {
-
-// memcpy of a few bytes, inline: eight at a time, the last eight
-// overlapping the ones before.
-void copyBytes(char* to, const char* from, std::size_t size) {
-    if (size < 8) {
-        for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
-        return;
-    }
-    for (std::size_t i = 0; i + 8 < size; i += 8) std::memcpy(to + i, from + i, 8);
-    std::memcpy(to + size - 8, from + size - 8, 8);
-}
-
-}  // namespace
-
 template <typename Offset>
 void paintFinalText(Engine<Offset>& engine) {
     std::vector<const Pattern<Offset>*> painted;
@@ -45,7 +30,7 @@ void paintFinalText(Engine<Offset>& engine) {
                     if (!isObserved(engine.observed, at + j)) text[at + j] = x[j];
                 }
             } else {
-                copyBytes(text + at, x.data(), x.size());
+                std::memcpy(text + at, x.data(), x.size());
             }
         }
     }

@@ -4,7 +4,6 @@
 // object declaration. Only observed bytes are kept current as it goes; see
 // DESIGN.md.
 #include <algorithm>
-#include <cstring>
 #include <unordered_set>
 
 #include "rewrite/chains.h"
@@ -162,8 +161,8 @@ void writeObserved(Replay<Offset>& replay, std::uint64_t at, std::string_view x)
 // and spelling are kept, and its occurrences on observed bytes are written.
 template <typename Offset>
 void paint(Replay<Offset>& replay, Pattern<Offset>& pattern, Spelling spelling) {
-    const std::string x = spell(replay.engine, spelling);
     if (!replay.engine.state.sourceChanged && !(pattern.checked == spelling)) {
+        const std::string x = spell(replay.engine, spelling);
         for (const Offset at : pattern.at) {
             if (replay.text.compare(at, x.size(), x) != 0) {
                 replay.engine.state.sourceChanged = true;
@@ -174,11 +173,13 @@ void paint(Replay<Offset>& replay, Pattern<Offset>& pattern, Spelling spelling) 
     }
     pattern.paintTime = ++replay.engine.clock;
     pattern.painted = spelling;
+    // Most paints write nothing now, and need not spell what they paint.
+    if (!pattern.allTouch && (pattern.touching.empty() || stillClean(replay, pattern, spelling))) return;
+    const std::string x = spell(replay.engine, spelling);
     if (pattern.allTouch) {
         for (const Offset at : pattern.at) writeObserved(replay, at, x);
         return;
     }
-    if (stillClean(replay, pattern, spelling)) return;
     for (const Offset i : pattern.touching) writeObserved(replay, pattern.at[i], x);
     pattern.clean = spelling;
     pattern.cleanSince = replay.sealed = replay.forgotten + replay.changes.size();
@@ -316,17 +317,6 @@ void turn(Replay<Offset>& replay, const Line<Offset>& line, std::size_t i, Turns
     Engine<Offset>& engine = replay.engine;
     const Pattern<Offset>& key = *replay.key;
     const std::string h = replay.text.substr(key.at[i], key.upper.size());
-    if (engine.declared[line.declared[i]].inert && engine.state.sourceChanged) {
-        // Nothing to replay, and no change left to find: the case fix, then the times.
-        if (h != key.upper) {
-            keyStep(replay, h);
-            turns.fixed.clear();
-        }
-        const std::string name = replay.text.substr(line.nameStart[i], key.at[i] - line.nameStart[i]);
-        turns.skipped[std::uint64_t(line.declared[i]) << 32 | intern(engine.names, name)] = engine.clock;
-        engine.clock += 4 * engine.modules[line.module].members.size();
-        return;
-    }
     const std::string name = nameAfterStep(replay, line, i, h);
     const std::uint32_t nameId = intern(engine.names, name);
     const std::string signature = h + name;
@@ -382,7 +372,6 @@ void turnLine(Replay<Offset>& replay, const Line<Offset>& line) {
     for (std::size_t i = 0; i < replay.key->at.size(); ++i) turn(replay, line, i, turns);
     timeSkippedTurns(replay.engine, turns);
     replay.key = nullptr;
-    replay.bySpelling.clear();
     replay.stale.clear();
 }
 
@@ -408,11 +397,6 @@ void collect(RewriteState& state, const std::string& block, Collected& collected
 }  // namespace
 
 template <typename Offset>
-std::string spell(const Engine<Offset>& engine, Spelling spelling) {
-    return engine.names.values[spelling.name] + engine.texts.values[spelling.text];
-}
-
-template <typename Offset>
 void replayLines(Engine<Offset>& engine) {
     Replay<Offset> replay{engine, engine.state.sourceText};
     replay.changed.assign(engine.observed.bytes.size(), 0);
@@ -431,8 +415,6 @@ void replayLines(Engine<Offset>& engine) {
     }
 }
 
-template std::string spell(const Engine<std::uint32_t>&, Spelling);
-template std::string spell(const Engine<std::uint64_t>&, Spelling);
 template void replayLines(Engine<std::uint32_t>&);
 template void replayLines(Engine<std::uint64_t>&);
 

@@ -1,3 +1,4 @@
+// Loading a source and scanning it, whichever scan the program is built with.
 #include "rewrite/scan.h"
 
 namespace vorrel {

@@ -12,6 +12,9 @@ namespace vorrel::engine {
 
 namespace {
 
+// How many occurrences ahead the observed bits of an occurrence are fetched.
+constexpr std::size_t fetchAhead = 16;
+
 bool hasLetter(std::string_view text) {
     return std::any_of(text.begin(), text.end(),
                        [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
@@ -40,18 +43,6 @@ std::vector<std::string_view> lineFields(std::string_view list) {
         fields.push_back(list.substr(start, end == std::string_view::npos ? end : end - start));
         if (end == std::string_view::npos) return fields;
         start = end + lineBreak.size();
-    }
-}
-
-template <typename Offset>
-void readLines(Engine<Offset>& engine) {
-    for (const std::string_view line : lineFields(engine.state.catalogueList)) {
-        Line<Offset>& added = engine.lines.emplace_back();
-        const std::string key = fieldAt(toUpper(line), ";", 1);
-        added.block = fieldAt(line, ";", 2);
-        if (key.empty()) continue;
-        added.key = patternFor(engine, key);
-        added.keyText = intern(engine.texts, key);
     }
 }
 
@@ -91,21 +82,6 @@ std::uint32_t moduleFor(Engine<Offset>& engine, const std::string& modulePath) {
     return found->second;
 }
 
-// Object lines whose key occurs get their module, when their include block
-// passes the folder gate.
-template <typename Offset>
-void readModules(Engine<Offset>& engine) {
-    for (Line<Offset>& line : engine.lines) {
-        if (line.key == none || engine.patterns[line.key].at.empty()) continue;
-        if (engine.patterns[line.key].upper.compare(0, 4, " AS ") != 0) continue;
-        if (findText(1, toLower(line.block), "vorrel\\") == 0) continue;
-        const std::string modulePath =
-            engine.state.vorrelPrefix + textBeforeFirst(textAfterLast(line.block, "\\"), "\"");
-        line.module = moduleFor(engine, modulePath);
-        line.hasTurns = !engine.modules[line.module].members.empty();
-    }
-}
-
 template <typename Offset>
 std::uint32_t declaredFor(Engine<Offset>& engine, std::uint32_t moduleId, std::string_view upperName) {
     const std::uint32_t name = intern(engine.upperNames, upperName);
@@ -122,16 +98,14 @@ std::uint32_t declaredFor(Engine<Offset>& engine, std::uint32_t moduleId, std::s
 template <typename Offset>
 void readDeclarations(Engine<Offset>& engine) {
     const std::string& text = engine.state.sourceText;
-    std::string upperName;
     for (Line<Offset>& line : engine.lines) {
         if (!line.hasTurns) continue;
         for (const Offset at : engine.patterns[line.key].at) {
             Offset start = at;
             while (start > 0 && text[start - 1] != ' ' && text[start - 1] != '\r' && text[start - 1] != '\n') --start;
             line.nameStart.push_back(start);
-            upperName.assign(text, start, at - start);
-            upperInPlace(upperName.data(), upperName.size());
-            line.declared.push_back(declaredFor(engine, line.module, upperName));
+            line.declared.push_back(
+                declaredFor(engine, line.module, toUpper(std::string_view(text).substr(start, at - start))));
         }
     }
 }
@@ -304,16 +278,17 @@ void findObserved(Engine<Offset>& engine) {
         for (const Offset at : pattern.at) markObserved(observed, at, at + pattern.upper.size());
     }
     for (Pattern<Offset>& pattern : engine.patterns) {
-        const std::size_t length = pattern.upper.size();
-        const auto touches = [&observed, length](Offset at) { return anyObserved(observed, at, at + length); };
-        const auto count = static_cast<std::size_t>(std::count_if(pattern.at.begin(), pattern.at.end(), touches));
-        pattern.allTouch = pattern.replayable || (count != 0 && count == pattern.at.size());
-        for (std::size_t i = 0; i < pattern.at.size() && count != 0 && !pattern.allTouch; ++i) {
-            if (touches(pattern.at[i])) pattern.touching.push_back(static_cast<Offset>(i));
+        const std::vector<Offset>& at = pattern.at;
+        for (std::size_t i = 0; i < at.size() && !pattern.replayable; ++i) {
+            // The occurrences lie all over the text: their bits are fetched well ahead.
+            if (i + fetchAhead < at.size()) __builtin_prefetch(&observed.bytes[at[i + fetchAhead] / 64]);
+            if (anyObserved(observed, at[i], at[i] + pattern.upper.size()))
+                pattern.touching.push_back(static_cast<Offset>(i));
         }
-    }
-    for (const Pattern<Offset>& pattern : engine.patterns)
+        pattern.allTouch = pattern.replayable || (!at.empty() && pattern.touching.size() == at.size());
+        if (pattern.allTouch) std::vector<Offset>().swap(pattern.touching);
         engine.mostTouching = std::max(engine.mostTouching, pattern.touching.size());
+    }
 }
 
 // Whether an occurrence of pattern that touches observed bytes meets one of
@@ -366,20 +341,6 @@ void findKeysFirst(Engine<Offset>& engine) {
     }
 }
 
-// A declaration whose member passes are all paints that touch no observed
-// byte leaves, besides its key's case fix, only the times of its paints.
-template <typename Offset>
-void findInertDeclarations(Engine<Offset>& engine) {
-    const auto inert = [&engine](std::uint32_t id) {
-        return id == none || (!engine.patterns[id].allTouch && engine.patterns[id].touching.empty());
-    };
-    for (Declared& declared : engine.declared) {
-        const Module& module = engine.modules[declared.module];
-        declared.inert = std::all_of(declared.dotPatterns.begin(), declared.dotPatterns.end(), inert) &&
-                         std::all_of(module.sepPatterns.begin(), module.sepPatterns.end(), inert);
-    }
-}
-
 }  // namespace
 
 std::uint32_t intern(Interned& pool, std::string_view value) {
@@ -390,24 +351,33 @@ std::uint32_t intern(Interned& pool, std::string_view value) {
 }
 
 template <typename Offset>
-bool selfConsistent(std::string_view x, const std::vector<Offset>& gaps) {
-    for (const Offset gap : gaps) {
-        if (x.compare(gap, std::string_view::npos, x.substr(0, x.size() - gap)) != 0) return false;
-    }
-    return true;
-}
-
-template <typename Offset>
 void findKeys(Engine<Offset>& engine) {
     intern(engine.names, "");
-    readLines(engine);
+    for (const std::string_view line : lineFields(engine.state.catalogueList)) {
+        Line<Offset>& added = engine.lines.emplace_back();
+        const std::string key = fieldAt(toUpper(line), ";", 1);
+        added.block = fieldAt(line, ";", 2);
+        if (key.empty()) continue;
+        added.key = patternFor(engine, key);
+        added.keyText = intern(engine.texts, key);
+    }
     search(engine, 0);
 }
 
+// Object lines whose key occurs get their module, when their include block
+// passes the folder gate.
 template <typename Offset>
 void findMembers(Engine<Offset>& engine) {
     const std::size_t keyPatterns = engine.patterns.size();
-    readModules(engine);
+    for (Line<Offset>& line : engine.lines) {
+        if (line.key == none || engine.patterns[line.key].at.empty()) continue;
+        if (engine.patterns[line.key].upper.compare(0, 4, " AS ") != 0) continue;
+        if (findText(1, toLower(line.block), "vorrel\\") == 0) continue;
+        const std::string modulePath =
+            engine.state.vorrelPrefix + textBeforeFirst(textAfterLast(line.block, "\\"), "\"");
+        line.module = moduleFor(engine, modulePath);
+        line.hasTurns = !engine.modules[line.module].members.empty();
+    }
     search(engine, keyPatterns);
 }
 
@@ -418,7 +388,6 @@ void readUses(Engine<Offset>& engine) {
     findNamesBeforePoints(engine, derived);
     findReplayable(engine);
     findObserved(engine);
-    findInertDeclarations(engine);
     findKeysFirst(engine);
 }
 
@@ -428,7 +397,5 @@ template void findMembers(Engine<std::uint32_t>&);
 template void findMembers(Engine<std::uint64_t>&);
 template void readUses(Engine<std::uint32_t>&);
 template void readUses(Engine<std::uint64_t>&);
-template bool selfConsistent(std::string_view, const std::vector<std::uint32_t>&);
-template bool selfConsistent(std::string_view, const std::vector<std::uint64_t>&);
 
 }  // namespace vorrel::engine
