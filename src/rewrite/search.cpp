@@ -11,14 +11,14 @@
 // At every offset a filter byte is read at the hash of the four folded
 // bytes there, and, for patterns shorter than four, a byte of a table
 // indexed by the two folded bytes there. The bits of 64 offsets in a row are
-// gathered first, without a branch; only the offsets marked are looked at.
-// An anchor is looked up in an open-addressed table that gives the patterns
-// filed under it, each compared whole.
+// gathered first, without a branch; only the offsets marked are looked at,
+// where each pattern filed in the filter's cell is compared whole.
 #include "rewrite/search.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 #include <string>
 #include <unordered_map>
 
@@ -90,29 +90,20 @@ struct Entry {
     std::uint32_t bytes;  // where its bytes begin in the arena
 };
 
-// An anchor and its patterns: entries[first, first + count).
-struct Slot {
-    std::uint32_t anchor = 0;
-    std::uint32_t count = 0;  // 0 marks a free slot
-    std::uint32_t first = 0;
-};
-
+// Patterns of four bytes or more are filed in the filter's cell of their
+// anchor: the top bits of its hash.
 struct Matcher {
     unsigned filterShift = 0;
-    std::vector<std::uint8_t> filter;  // 1 at the hash of every anchor
-    std::vector<Slot> slots;
-    std::vector<Entry> entries;  // grouped by anchor
-    std::string arena;           // the patterns' bytes, and eight more
+    std::vector<std::uint8_t> filter;      // 1 for each cell that holds patterns
+    std::vector<std::uint32_t> cellStart;  // cell c holds entries[cellStart[c], cellStart[c + 1])
+    std::vector<Entry> entries;
+    std::string arena;  // the patterns' bytes, and eight more
     // Patterns of fewer than four bytes, by their first two bytes folded (a
     // one-byte pattern under every pair it begins).
     std::vector<std::uint8_t> shortPairs;  // 1 for each pair some of them begin with
     std::vector<std::uint32_t> shortKeys;  // ascending pairs
     std::vector<Entry> shortEntries;       // those of shortKeys[i]
 };
-
-std::size_t slotOf(const Matcher& matcher, std::uint32_t anchor) {
-    return (anchorHash(anchor) >> 8) & (matcher.slots.size() - 1);
-}
 
 // How often each folded four-byte window occurs in a sample of the text, by
 // the top sampleBits bits of its hash.
@@ -167,27 +158,22 @@ void fileAnchors(Matcher& matcher, const std::vector<std::string_view>& patterns
     for (std::uint32_t id = 0; id < patterns.size(); ++id) {
         if (patterns[id].size() >= anchorLength) order.push_back(id);
     }
-    const auto anchorOfId = [&](std::uint32_t id) { return anchorIn(patterns[id], anchorAt[id]); };
-    std::sort(order.begin(), order.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return anchorOfId(a) < anchorOfId(b); });
-    for (const std::uint32_t id : order) matcher.entries.push_back(entryFor(matcher, patterns[id], id, anchorAt[id]));
     unsigned bits = 12;
     while (bits < maxFilterBits && (std::size_t(1) << bits) < order.size() * filterBytesPerAnchor) ++bits;
     matcher.filterShift = 32 - bits;
+    const auto cellOf = [&](std::uint32_t id) {
+        return anchorHash(anchorIn(patterns[id], anchorAt[id])) >> matcher.filterShift;
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return cellOf(a) < cellOf(b); });
     matcher.filter.assign(std::size_t(1) << bits, 0);
-    std::size_t slots = 16;
-    while (slots < order.size() * 2) slots *= 2;
-    matcher.slots.assign(slots, Slot());
-    for (std::uint32_t e = 0; e < order.size();) {
-        const std::uint32_t anchor = anchorOfId(order[e]);
-        std::uint32_t end = e;
-        while (end < order.size() && anchorOfId(order[end]) == anchor) ++end;
-        matcher.filter[anchorHash(anchor) >> matcher.filterShift] = 1;
-        std::size_t slot = slotOf(matcher, anchor);
-        while (matcher.slots[slot].count != 0) slot = (slot + 1) & (slots - 1);
-        matcher.slots[slot] = {anchor, end - e, e};
-        e = end;
+    matcher.cellStart.assign((std::size_t(1) << bits) + 1, 0);
+    for (const std::uint32_t id : order) {
+        matcher.entries.push_back(entryFor(matcher, patterns[id], id, anchorAt[id]));
+        matcher.filter[cellOf(id)] = 1;
+        ++matcher.cellStart[cellOf(id) + 1];
     }
+    std::partial_sum(matcher.cellStart.begin(), matcher.cellStart.end(), matcher.cellStart.begin());
 }
 
 void fileShortPatterns(Matcher& matcher, const std::vector<std::string_view>& patterns) {
@@ -228,17 +214,12 @@ void record(const Entry& entry, std::size_t offset, Found<Offset>& found) {
     found.emplace_back(entry.pattern, static_cast<Offset>(offset - entry.anchorAt));
 }
 
-// Records every pattern filed under the anchor at offset that occurs there.
+// Records every pattern filed in the cell of the anchor at offset that occurs there.
 template <typename Offset>
 void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offset, std::uint32_t anchor,
                  Found<Offset>& found) {
-    std::size_t index = slotOf(matcher, anchor);
-    while (matcher.slots[index].anchor != anchor || matcher.slots[index].count == 0) {
-        if (matcher.slots[index].count == 0) return;
-        index = (index + 1) & (matcher.slots.size() - 1);
-    }
-    const Slot& slot = matcher.slots[index];
-    for (std::uint32_t e = slot.first; e < slot.first + slot.count; ++e) {
+    const std::uint32_t cell = anchorHash(anchor) >> matcher.filterShift;
+    for (std::uint32_t e = matcher.cellStart[cell]; e < matcher.cellStart[cell + 1]; ++e) {
         if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, found);
     }
 }
