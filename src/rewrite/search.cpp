@@ -252,8 +252,7 @@ void checkMarked(const Matcher& matcher, std::string_view text, std::size_t offs
     for (; marked != 0; marked &= marked - 1) {
         const std::size_t at = offset + static_cast<std::size_t>(__builtin_ctzll(marked));
         const std::uint64_t word = wordBefore(text.data() + at, text.data() + text.size());
-        if (text.size() - at >= anchorLength && marks<false>(matcher, word))
-            checkAnchor(matcher, text, at, anchorOf(word), found);
+        if (text.size() - at >= anchorLength) checkAnchor(matcher, text, at, anchorOf(word), found);
         if (withShort && matcher.shortPairs[pairOf(word)] != 0) checkShort(matcher, text, at, pairOf(word), found);
     }
 }
