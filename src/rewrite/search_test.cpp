@@ -11,22 +11,19 @@ namespace vorrel {
 namespace {
 
 // findEvery on text and patterns, checked against a plain search of the
-// upper-cased text; the number of patterns that occur.
-std::size_t expectFindsEvery(const std::string& text, std::vector<std::string> patterns) {
+// upper-cased text.
+void expectFindsEvery(const std::string& text, std::vector<std::string> patterns) {
     std::sort(patterns.begin(), patterns.end());
     patterns.erase(std::unique(patterns.begin(), patterns.end()), patterns.end());
     const std::vector<std::string_view> views(patterns.begin(), patterns.end());
     const auto hits = findEvery<std::uint32_t>(text, views);
     const std::string upper = toUpper(text);
-    std::size_t occurring = 0;
     for (std::size_t i = 0; i < patterns.size(); ++i) {
         std::vector<std::uint32_t> expected;
         for (auto at = upper.find(patterns[i]); at != std::string::npos; at = upper.find(patterns[i], at + 1))
             expected.push_back(at);
         EXPECT_EQ(hits[i], expected) << "pattern " << patterns[i];
-        occurring += expected.empty() ? 0 : 1;
     }
-    return occurring;
 }
 
 // Texts short and long of a few letters in both cases, the bytes that end
@@ -52,16 +49,6 @@ TEST(FindEvery, AgreesWithAPlainSearch) {
         for (std::size_t length = 4; length < 24; ++length) patterns.push_back(std::string(length, 'A'));
         expectFindsEvery(text, patterns);
     }
-}
-
-// Patterns at both ends of a text on the heap, where AddressSanitizer sees
-// a read past it: XGET( is filed under GET(, fewer patterns' four bytes
-// than XGET, which the text has at its start, where XGET( would begin
-// before it.
-TEST(FindEvery, FindsPatternsAtTheEndsOfTheText) {
-    EXPECT_EQ(expectFindsEvery("get(" + std::string(20, ' ') + "widget(a",
-                               {"A", "(A", "T(A", "GET(A", "WIDGET(A", "GET(", "XGET(", "XGETA", "XGETB", "XGETC"}),
-              6u);
 }
 
 }  // namespace
