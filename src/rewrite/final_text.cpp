@@ -22,6 +22,7 @@ void paintFinalText(Engine<Offset>& engine) {
         const std::string x = spell(engine, pattern->painted);
         std::size_t next = 0;  // the next of the touching occurrences
         for (std::size_t i = 0; i < pattern->at.size(); ++i) {
+            fetchAhead(text, engine.observed, pattern->at, i);
             const std::uint64_t at = pattern->at[i];
             const bool touches = pattern->allTouch || (next < pattern->touching.size() && pattern->touching[next] == i);
             if (touches) {

@@ -64,7 +64,10 @@ template <typename Offset>
 void fileAllKeys(Replay<Offset>& replay) {
     replay.bySpelling.clear();
     replay.filed = 0;
-    for (std::size_t i = 0; i < replay.key->at.size(); ++i) fileKey(replay, i);
+    for (std::size_t i = 0; i < replay.key->at.size(); ++i) {
+        fetchAhead(replay.text.data(), replay.engine.observed, replay.key->at, i);
+        fileKey(replay, i);
+    }
 }
 
 // Marks the key occurrences that overlap [from, to) to be filed again under
@@ -177,7 +180,10 @@ void paint(Replay<Offset>& replay, Pattern<Offset>& pattern, Spelling spelling) 
     if (!pattern.allTouch && (pattern.touching.empty() || stillClean(replay, pattern, spelling))) return;
     const std::string x = spell(replay.engine, spelling);
     if (pattern.allTouch) {
-        for (const Offset at : pattern.at) writeObserved(replay, at, x);
+        for (std::size_t i = 0; i < pattern.at.size(); ++i) {
+            fetchAhead(replay.text.data(), replay.engine.observed, pattern.at, i);
+            writeObserved(replay, pattern.at[i], x);
+        }
         return;
     }
     for (const Offset i : pattern.touching) writeObserved(replay, pattern.at[i], x);

@@ -12,9 +12,6 @@ namespace vorrel::engine {
 
 namespace {
 
-// How many occurrences ahead the observed bits of an occurrence are fetched.
-constexpr std::size_t fetchAhead = 16;
-
 bool hasLetter(std::string_view text) {
     return std::any_of(text.begin(), text.end(),
                        [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
@@ -280,8 +277,8 @@ void findObserved(Engine<Offset>& engine) {
     for (Pattern<Offset>& pattern : engine.patterns) {
         const std::vector<Offset>& at = pattern.at;
         for (std::size_t i = 0; i < at.size() && !pattern.replayable; ++i) {
-            // The occurrences lie all over the text: their bits are fetched well ahead.
-            if (i + fetchAhead < at.size()) __builtin_prefetch(&observed.bytes[at[i + fetchAhead] / 64]);
+            // Only the observed bits are read here.
+            if (i + fetchDistance < at.size()) __builtin_prefetch(&observed.bytes[at[i + fetchDistance] / 64]);
             if (anyObserved(observed, at[i], at[i] + pattern.upper.size()))
                 pattern.touching.push_back(static_cast<Offset>(i));
         }
