@@ -97,7 +97,10 @@ void readDeclarations(Engine<Offset>& engine) {
     const std::string& text = engine.state.sourceText;
     for (Line<Offset>& line : engine.lines) {
         if (!line.hasTurns) continue;
-        for (const Offset at : engine.patterns[line.key].at) {
+        const std::vector<Offset>& keyAt = engine.patterns[line.key].at;
+        for (std::size_t i = 0; i < keyAt.size(); ++i) {
+            fetchAhead(text.data(), engine.observed, keyAt, i);
+            const Offset at = keyAt[i];
             Offset start = at;
             while (start > 0 && text[start - 1] != ' ' && text[start - 1] != '\r' && text[start - 1] != '\n') --start;
             line.nameStart.push_back(start);
@@ -169,7 +172,9 @@ void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
     std::sort(points.begin(), points.end());
     std::unordered_map<std::uint64_t, std::uint32_t> dotPatterns;  // by name and point
     const std::string& text = engine.state.sourceText;
-    for (const auto& [at, point] : points) {
+    for (std::size_t p = 0; p < points.size(); ++p) {
+        const auto [at, point] = points[p];
+        if (p + fetchDistance < points.size()) __builtin_prefetch(text.data() + points[p + fetchDistance].first - 1);
         std::uint64_t hash = 0xcbf29ce484222325ull;
         for (std::size_t length = 1; length < lengths.size() && length <= at; ++length) {
             const char byte = text[at - length];
