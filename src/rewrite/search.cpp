@@ -90,8 +90,7 @@ struct Entry {
     std::uint32_t bytes;  // where its bytes begin in the arena
 };
 
-// Patterns of four bytes or more are filed in the filter's cell of their
-// anchor: the top bits of its hash.
+// Patterns of four bytes or more are filed in the filter's cell of their anchor.
 struct Matcher {
     unsigned filterShift = 0;
     std::vector<std::uint8_t> filter;      // 1 for each cell that holds patterns
@@ -104,6 +103,9 @@ struct Matcher {
     std::vector<std::uint32_t> shortKeys;  // ascending pairs
     std::vector<Entry> shortEntries;       // those of shortKeys[i]
 };
+
+// The filter's cell of an anchor: the top bits of its hash.
+std::uint32_t cellOf(const Matcher& matcher, std::uint32_t anchor) { return anchorHash(anchor) >> matcher.filterShift; }
 
 // How often each folded four-byte window occurs in a sample of the text, by
 // the top sampleBits bits of its hash.
@@ -161,17 +163,15 @@ void fileAnchors(Matcher& matcher, const std::vector<std::string_view>& patterns
     unsigned bits = 12;
     while (bits < maxFilterBits && (std::size_t(1) << bits) < order.size() * filterBytesPerAnchor) ++bits;
     matcher.filterShift = 32 - bits;
-    const auto cellOf = [&](std::uint32_t id) {
-        return anchorHash(anchorIn(patterns[id], anchorAt[id])) >> matcher.filterShift;
-    };
+    const auto cellOfId = [&](std::uint32_t id) { return cellOf(matcher, anchorIn(patterns[id], anchorAt[id])); };
     std::stable_sort(order.begin(), order.end(),
-                     [&](std::uint32_t a, std::uint32_t b) { return cellOf(a) < cellOf(b); });
+                     [&](std::uint32_t a, std::uint32_t b) { return cellOfId(a) < cellOfId(b); });
     matcher.filter.assign(std::size_t(1) << bits, 0);
     matcher.cellStart.assign((std::size_t(1) << bits) + 1, 0);
     for (const std::uint32_t id : order) {
         matcher.entries.push_back(entryFor(matcher, patterns[id], id, anchorAt[id]));
-        matcher.filter[cellOf(id)] = 1;
-        ++matcher.cellStart[cellOf(id) + 1];
+        matcher.filter[cellOfId(id)] = 1;
+        ++matcher.cellStart[cellOfId(id) + 1];
     }
     std::partial_sum(matcher.cellStart.begin(), matcher.cellStart.end(), matcher.cellStart.begin());
 }
@@ -218,7 +218,7 @@ void record(const Entry& entry, std::size_t offset, Found<Offset>& found) {
 template <typename Offset>
 void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offset, std::uint32_t anchor,
                  Found<Offset>& found) {
-    const std::uint32_t cell = anchorHash(anchor) >> matcher.filterShift;
+    const std::uint32_t cell = cellOf(matcher, anchor);
     for (std::uint32_t e = matcher.cellStart[cell]; e < matcher.cellStart[cell + 1]; ++e) {
         if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, found);
     }
@@ -241,7 +241,7 @@ void checkShort(const Matcher& matcher, std::string_view text, std::size_t offse
 // anchor, or for a short pattern when withShort.
 template <bool withShort>
 bool marks(const Matcher& matcher, std::uint64_t word) {
-    const unsigned anchor = matcher.filter[anchorHash(anchorOf(word)) >> matcher.filterShift];
+    const unsigned anchor = matcher.filter[cellOf(matcher, anchorOf(word))];
     return (withShort ? anchor | matcher.shortPairs[pairOf(word)] : anchor) != 0;
 }
 
