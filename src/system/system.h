@@ -131,4 +131,9 @@ void pauseSeconds(double seconds);
 /// first touch; does nothing where it cannot. Never changes the bytes.
 void adviseLargeBlock(void* block, std::size_t size);
 
+/// Offers large pages, as adviseLargeBlock does, for the memory the C heap
+/// has grown by since the last call; where it can, also makes the heap grow
+/// and hold on to memory in large steps. Called after each allocation.
+void adviseHeapGrowth();
+
 }  // namespace vorrel

@@ -532,5 +532,6 @@ void keepRunningOnRefusedWrites() {}
 // Large pages on Windows need a privilege ordinary users lack, and must be
 // allocated as such from the start.
 void adviseLargeBlock(void*, std::size_t) {}
+void adviseHeapGrowth() {}
 
 }  // namespace vorrel
