@@ -8,21 +8,31 @@
 // Left out of sanitizer builds, which track allocations with their own, and
 // of the Windows build, which has no large pages to offer.
 #include <cstdlib>
+#include <limits>
 #include <new>
 
 #include "system/system.h"
 
 namespace {
 
-// Large enough to hold whole 2 MiB pages wherever the block starts.
+// Blocks this large start on a large page of 2 MiB, so that their first
+// bytes get large pages too.
 constexpr std::size_t largeBlockSize = std::size_t{4} << 20;
+constexpr std::size_t largePage = std::size_t{2} << 20;
+
+void* allocate(std::size_t size) {
+    if (size < largeBlockSize) return std::malloc(size);
+    if (size > std::numeric_limits<std::size_t>::max() - largePage) return nullptr;
+    // aligned_alloc takes a whole number of alignments.
+    return std::aligned_alloc(largePage, (size + largePage - 1) / largePage * largePage);
+}
 
 }  // namespace
 
 void* operator new(std::size_t size) {
     if (size == 0) size = 1;
     for (;;) {
-        if (void* block = std::malloc(size)) {
+        if (void* block = allocate(size)) {
             if (size >= largeBlockSize) vorrel::adviseLargeBlock(block, size);
             vorrel::adviseHeapGrowth();
             return block;

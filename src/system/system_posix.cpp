@@ -405,8 +405,8 @@ void adviseHeapGrowth() {
                                  ::mallopt(M_TRIM_THRESHOLD, 2 * step) != 0;
     static char* advisedEnd = static_cast<char*>(::sbrk(0));
     char* const end = static_cast<char*>(::sbrk(0));
-    if (!stepsSet || end <= advisedEnd) return;
-    adviseLargeBlock(advisedEnd, static_cast<std::size_t>(end - advisedEnd));
+    // After the heap shrank, what it grows back by is advised again.
+    if (stepsSet && end > advisedEnd) adviseLargeBlock(advisedEnd, static_cast<std::size_t>(end - advisedEnd));
     advisedEnd = end;
 #endif
 }
