@@ -126,14 +126,9 @@ std::string lastSaveError();
 /// Suspends the process for the given number of seconds (millisecond grain).
 void pauseSeconds(double seconds);
 
-/// Asks the system to back the whole pages inside a large block of memory
-/// with large pages where it can, which spares a page fault per 4 KiB on
-/// first touch; does nothing where it cannot. Never changes the bytes.
-void adviseLargeBlock(void* block, std::size_t size);
-
-/// Offers large pages, as adviseLargeBlock does, for the memory the C heap
-/// has grown by since the last call; where it can, also makes the heap grow
-/// and hold on to memory in large steps. Called after each allocation.
-void adviseHeapGrowth();
+/// A block of size bytes from the C heap, to free with std::free; null when
+/// there is no room. Where the system can, its memory is backed by large
+/// pages, which spares a page fault per 4 KiB on first touch.
+void* allocateBlock(std::size_t size);
 
 }  // namespace vorrel

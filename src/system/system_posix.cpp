@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <limits>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -380,10 +381,13 @@ void pauseSeconds(double seconds) {
     while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {}
 }
 
-void adviseLargeBlock(void* block, std::size_t size) {
+namespace {
+
+// Offers large pages for the whole pages inside the block; its neighbours
+// are none of our business.
+void adviseLargePages(void* block, std::size_t size) {
 #ifdef MADV_HUGEPAGE
     static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    // Only pages wholly inside the block: its neighbours are none of our business.
     const auto start = reinterpret_cast<std::uintptr_t>(block);
     const std::uintptr_t from = (start + page - 1) & ~(page - 1);
     const std::uintptr_t to = (start + size) & ~(page - 1);
@@ -394,21 +398,36 @@ void adviseLargeBlock(void* block, std::size_t size) {
 #endif
 }
 
-void adviseHeapGrowth() {
-#if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
-    // Blocks up to 32 MiB come from the heap, which grows in steps of 32 MiB
-    // and keeps 64 MiB it no longer uses: a first touch of small and middling
-    // blocks then seldom takes a 4 KiB page fault, each of which costs
-    // several microseconds (ten on some virtual machines).
-    constexpr int step = 32 << 20;
-    static const bool stepsSet = ::mallopt(M_MMAP_THRESHOLD, step) != 0 && ::mallopt(M_TOP_PAD, step) != 0 &&
-                                 ::mallopt(M_TRIM_THRESHOLD, 2 * step) != 0;
+}  // namespace
+
+void* allocateBlock(std::size_t size) {
+    // Blocks below 32 MiB come from the heap. Where the C library lets us,
+    // it grows in steps of 32 MiB, each offered large pages, and keeps 64 MiB
+    // it no longer uses. Larger blocks are mapped each on its own and
+    // unmapped when freed; they begin on a 2 MiB boundary, so that their
+    // first bytes get large pages too.
+    constexpr std::size_t heapStep = std::size_t{32} << 20;
+    constexpr std::size_t largePage = std::size_t{2} << 20;
+#if defined(__GLIBC__)
+    static const bool stepsSet = ::mallopt(M_MMAP_THRESHOLD, heapStep) != 0 && ::mallopt(M_TOP_PAD, heapStep) != 0 &&
+                                 ::mallopt(M_TRIM_THRESHOLD, 2 * heapStep) != 0;
     static char* advisedEnd = static_cast<char*>(::sbrk(0));
+#endif
+    if (size >= heapStep) {
+        if (size > std::numeric_limits<std::size_t>::max() - largePage) return nullptr;
+        // aligned_alloc takes a whole number of alignments.
+        void* const block = std::aligned_alloc(largePage, (size + largePage - 1) / largePage * largePage);
+        adviseLargePages(block, size);
+        return block;
+    }
+    void* const block = std::malloc(size);
+#if defined(__GLIBC__)
+    // Advised as it grows, and again after it shrank and grows back.
     char* const end = static_cast<char*>(::sbrk(0));
-    // After the heap shrank, what it grows back by is advised again.
-    if (stepsSet && end > advisedEnd) adviseLargeBlock(advisedEnd, static_cast<std::size_t>(end - advisedEnd));
+    if (stepsSet && end > advisedEnd) adviseLargePages(advisedEnd, static_cast<std::size_t>(end - advisedEnd));
     advisedEnd = end;
 #endif
+    return block;
 }
 
 }  // namespace vorrel

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -531,7 +532,6 @@ void keepRunningOnRefusedWrites() {}
 
 // Large pages on Windows need a privilege ordinary users lack, and must be
 // allocated as such from the start.
-void adviseLargeBlock(void*, std::size_t) {}
-void adviseHeapGrowth() {}
+void* allocateBlock(std::size_t size) { return std::malloc(size); }
 
 }  // namespace vorrel
