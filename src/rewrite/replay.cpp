@@ -29,14 +29,14 @@ template <typename Offset>
 struct Replay {
     Engine<Offset>& engine;
     std::string& text;
-    // Observed bytes the current turn changed, for telling whether it left
-    // them as it found them. Only letter case ever changes, so a bit tells
-    // a byte's case before the turn.
+    // For telling whether the current turn left the observed bytes as it
+    // found them: the 64-byte words of the text it wrote to, each with its
+    // upper-case bytes before the turn. Only letter case ever changes, and
+    // nothing else writes while a turn runs.
     bool logging = false;
-    std::vector<std::uint64_t> changed{};     // a bit per source byte
-    std::vector<std::uint64_t> wasUpper{};    // a bit per source byte changed: its case before the turn
-    std::vector<std::size_t> changedWords{};  // the words of changed with a bit set
-    const Pattern<Offset>* key = nullptr;     // the key of the line being turned, and its occurrences
+    std::vector<std::uint64_t> written{};                             // a bit per 64-byte word of the text
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> wasUpper{};  // word, a bit per upper-case byte
+    const Pattern<Offset>* key = nullptr;  // the key of the line being turned, and its occurrences
     std::unordered_map<std::uint64_t, std::vector<Offset>> bySpelling{};  // not spelled as the key, by hash
     std::size_t filed = 0;
     std::vector<Offset> stale{};  // key occurrences written since they were last filed
@@ -50,6 +50,14 @@ struct Replay {
     std::uint64_t forgotten = 0;
     std::uint64_t sealed = 0;
 };
+
+// A bit for each upper-case byte of the 64-byte word of text numbered word.
+std::uint64_t upperBytesOf(std::string_view text, std::uint64_t word) {
+    std::uint64_t bits = 0;
+    for (std::uint64_t byte = word * 64; byte < std::min<std::uint64_t>(text.size(), word * 64 + 64); ++byte)
+        bits |= std::uint64_t(isUpper(text[byte])) << (byte % 64);
+    return bits;
+}
 
 template <typename Offset>
 void fileKey(Replay<Offset>& replay, std::size_t i) {
@@ -142,14 +150,10 @@ void writeObserved(Replay<Offset>& replay, std::uint64_t at, std::string_view x)
     for (std::size_t j = 0; j < x.size(); ++j) {
         const std::uint64_t byte = at + j;
         if (replay.text[byte] == x[j] || !isObserved(replay.engine.observed, byte)) continue;
-        const std::uint64_t bit = std::uint64_t(1) << (byte % 64);
-        if (replay.logging && (replay.changed[byte / 64] & bit) == 0) {
-            if (replay.changed[byte / 64] == 0) replay.changedWords.push_back(byte / 64);
-            replay.changed[byte / 64] |= bit;
-            if (isUpper(replay.text[byte]))
-                replay.wasUpper[byte / 64] |= bit;
-            else
-                replay.wasUpper[byte / 64] &= ~bit;
+        const std::uint64_t word = byte / 64, bit = std::uint64_t(1) << (word % 64);
+        if (replay.logging && (replay.written[word / 64] & bit) == 0) {
+            replay.written[word / 64] |= bit;
+            replay.wasUpper.emplace_back(word, upperBytesOf(replay.text, word));
         }
         replay.text[byte] = x[j];
         changed = true;
@@ -298,14 +302,11 @@ std::string nameAfterStep(const Replay<Offset>& replay, const Line<Offset>& line
 template <typename Offset>
 bool leftAsFound(Replay<Offset>& replay) {
     bool same = true;
-    for (const std::size_t word : replay.changedWords) {
-        for (std::uint64_t bits = replay.changed[word]; bits != 0 && same; bits &= bits - 1) {
-            const unsigned bit = static_cast<unsigned>(__builtin_ctzll(bits));
-            same = isUpper(replay.text[word * 64 + bit]) == ((replay.wasUpper[word] >> bit & 1) != 0);
-        }
-        replay.changed[word] = 0;
+    for (const auto& [word, bits] : replay.wasUpper) {
+        same = same && upperBytesOf(replay.text, word) == bits;
+        replay.written[word / 64] &= ~(std::uint64_t(1) << (word % 64));
     }
-    replay.changedWords.clear();
+    replay.wasUpper.clear();
     return same;
 }
 
@@ -405,8 +406,7 @@ void collect(RewriteState& state, const std::string& block, Collected& collected
 template <typename Offset>
 void replayLines(Engine<Offset>& engine) {
     Replay<Offset> replay{engine, engine.state.sourceText};
-    replay.changed.assign(engine.observed.bytes.size(), 0);
-    replay.wasUpper.assign(engine.observed.bytes.size(), 0);
+    replay.written.assign(engine.observed.words.size(), 0);
     Collected collected;
     collected.plain = engine.state.foundBlocks.empty();
     for (const Line<Offset>& line : engine.lines) {
