@@ -148,10 +148,10 @@ std::uint32_t dotPatternFor(Engine<Offset>& engine, const std::vector<std::vecto
 
 // The patterns NAME.MEMBER are not searched for: each occurrence is one of
 // ".MEMBER" with a declared name in front. Reading back from every such
-// point, in the order of the text, over the bytes a name can hold (no
+// point, one point pattern after another, over the bytes a name can hold (no
 // blank, CR or LF), each length that some name has is looked up by hash.
-// The patterns are made as they are found; those made before derived were
-// searched for already.
+// The patterns are made as they are first met; those made before derived
+// were searched for already.
 template <typename Offset>
 void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
     std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> names;
@@ -160,39 +160,42 @@ void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
     std::vector<std::vector<std::uint32_t>> declarationsOf(engine.upperNames.values.size());
     for (std::uint32_t d = 0; d < engine.declared.size(); ++d)
         declarationsOf[engine.declared[d].upperName].push_back(d);
-    std::vector<std::pair<Offset, std::uint32_t>> points;
     std::vector<std::uint32_t> pointIds;
     for (const Module& module : engine.modules)
         pointIds.insert(pointIds.end(), module.pointPatterns.begin(), module.pointPatterns.end());
     std::sort(pointIds.begin(), pointIds.end());
     pointIds.erase(std::unique(pointIds.begin(), pointIds.end()), pointIds.end());
-    for (const std::uint32_t id : pointIds) {
-        for (const Offset at : engine.patterns[id].at) points.emplace_back(at, id);
-    }
-    std::sort(points.begin(), points.end());
     std::unordered_map<std::uint64_t, std::uint32_t> dotPatterns;  // by name and point
+    // For each name, the point last met after it and the pattern they make.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> lastDot(engine.upperNames.values.size(), {none, none});
     const std::string& text = engine.state.sourceText;
-    for (std::size_t p = 0; p < points.size(); ++p) {
-        const auto [at, point] = points[p];
-        if (p + fetchDistance < points.size()) __builtin_prefetch(text.data() + points[p + fetchDistance].first - 1);
-        std::uint64_t hash = 0xcbf29ce484222325ull;
-        for (std::size_t length = 1; length < lengths.size() && length <= at; ++length) {
-            const char byte = text[at - length];
-            if (byte == ' ' || byte == '\r' || byte == '\n') break;
-            hash = backwardHash(hash, byte);
-            if (!lengths[length]) continue;
-            const auto found = names.find(hash);
-            if (found == names.end()) continue;
-            for (const std::uint32_t name : found->second) {
-                const std::string& upper = engine.upperNames.values[name];
-                const auto same = [](char u, char t) { return u == upperByte(t); };
-                if (upper.size() != length ||
-                    !std::equal(upper.begin(), upper.end(), text.begin() + (at - length), same))
-                    continue;
-                const auto [pattern, added] = dotPatterns.try_emplace(std::uint64_t(name) << 32 | point, none);
-                if (added) pattern->second = dotPatternFor(engine, declarationsOf, name, point);
-                if (pattern->second != none && pattern->second >= derived) {
-                    engine.patterns[pattern->second].at.push_back(static_cast<Offset>(at - length));
+    for (const std::uint32_t point : pointIds) {
+        // By index: making a pattern may move the list.
+        for (std::size_t p = 0; p < engine.patterns[point].at.size(); ++p) {
+            const std::vector<Offset>& points = engine.patterns[point].at;
+            if (p + fetchDistance < points.size()) __builtin_prefetch(text.data() + points[p + fetchDistance] - 1);
+            const Offset at = points[p];
+            std::uint64_t hash = 0xcbf29ce484222325ull;
+            for (std::size_t length = 1; length < lengths.size() && length <= at; ++length) {
+                const char byte = text[at - length];
+                if (byte == ' ' || byte == '\r' || byte == '\n') break;
+                hash = backwardHash(hash, byte);
+                if (!lengths[length]) continue;
+                const auto found = names.find(hash);
+                if (found == names.end()) continue;
+                for (const std::uint32_t name : found->second) {
+                    const std::string& upper = engine.upperNames.values[name];
+                    const auto same = [](char u, char t) { return u == upperByte(t); };
+                    if (upper.size() != length ||
+                        !std::equal(upper.begin(), upper.end(), text.begin() + (at - length), same))
+                        continue;
+                    std::pair<std::uint32_t, std::uint32_t>& dot = lastDot[name];
+                    if (dot.first != point) {
+                        dot = {point, dotPatternFor(engine, declarationsOf, name, point)};
+                        dotPatterns.emplace(std::uint64_t(name) << 32 | point, dot.second);
+                    }
+                    if (dot.second != none && dot.second >= derived)
+                        engine.patterns[dot.second].at.push_back(static_cast<Offset>(at - length));
                 }
             }
         }
