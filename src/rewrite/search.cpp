@@ -292,11 +292,7 @@ std::vector<std::vector<Offset>> findEvery(std::string_view text, const std::vec
     // searching costs more than the one list's memory.
     Found<Offset> found;
     found.reserve(text.size() / expectedBytesPerHit);
-    if (matcher.shortEntries.empty()) {
-        search<false>(matcher, text, found);
-    } else {
-        search<true>(matcher, text, found);
-    }
+    (matcher.shortEntries.empty() ? search<false, Offset> : search<true, Offset>)(matcher, text, found);
     std::vector<std::size_t> counts(patterns.size(), 0);
     for (const auto& hit : found) ++counts[hit.first];
     for (std::size_t i = 0; i < patterns.size(); ++i) hits[i].reserve(counts[i]);

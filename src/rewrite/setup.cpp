@@ -2,6 +2,7 @@
 // occurs, what each object declaration brings in, and which bytes the replay
 // reads (the observed bytes).
 #include <algorithm>
+#include <set>
 
 #include "catalogue/catalogue.h"
 #include "rewrite/engine.h"
@@ -146,6 +147,21 @@ std::uint32_t dotPatternFor(Engine<Offset>& engine, const std::vector<std::vecto
     return none;
 }
 
+// Each declaration's patterns NAME.MEMBER, from those made by name and point.
+template <typename Offset>
+void fileDotPatterns(Engine<Offset>& engine, const std::unordered_map<std::uint64_t, std::uint32_t>& dotPatterns) {
+    for (Declared& declared : engine.declared) {
+        const std::vector<std::uint32_t>& points = engine.modules[declared.module].pointPatterns;
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            const auto found = dotPatterns.find(std::uint64_t(declared.upperName) << 32 | points[k]);
+            declared.dotPatterns[k] = found == dotPatterns.end() ? none : found->second;
+            // An empty name, which no point has made a pattern with, makes .MEMBER itself the pattern.
+            if (engine.upperNames.values[declared.upperName].empty())
+                declared.dotPatterns[k] = hasLetter(engine.patterns[points[k]].upper) ? points[k] : none;
+        }
+    }
+}
+
 // The patterns NAME.MEMBER are not searched for: each occurrence is one of
 // ".MEMBER" with a declared name in front. Reading back from every such
 // point, one point pattern after another, over the bytes a name can hold (no
@@ -160,11 +176,9 @@ void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
     std::vector<std::vector<std::uint32_t>> declarationsOf(engine.upperNames.values.size());
     for (std::uint32_t d = 0; d < engine.declared.size(); ++d)
         declarationsOf[engine.declared[d].upperName].push_back(d);
-    std::vector<std::uint32_t> pointIds;
+    std::set<std::uint32_t> pointIds;
     for (const Module& module : engine.modules)
-        pointIds.insert(pointIds.end(), module.pointPatterns.begin(), module.pointPatterns.end());
-    std::sort(pointIds.begin(), pointIds.end());
-    pointIds.erase(std::unique(pointIds.begin(), pointIds.end()), pointIds.end());
+        pointIds.insert(module.pointPatterns.begin(), module.pointPatterns.end());
     std::unordered_map<std::uint64_t, std::uint32_t> dotPatterns;  // by name and point
     // For each name, the point last met after it and the pattern they make.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> lastDot(engine.upperNames.values.size(), {none, none});
@@ -206,18 +220,7 @@ void findNamesBeforePoints(Engine<Offset>& engine, std::size_t derived) {
         std::sort(at.begin(), at.end());
         at.erase(std::unique(at.begin(), at.end()), at.end());
     }
-    for (Declared& declared : engine.declared) {
-        const std::vector<std::uint32_t>& points = engine.modules[declared.module].pointPatterns;
-        for (std::size_t k = 0; k < points.size(); ++k) {
-            if (engine.upperNames.values[declared.upperName].empty()) {
-                // An empty name makes .MEMBER itself the pattern, searched for already.
-                declared.dotPatterns[k] = hasLetter(engine.patterns[points[k]].upper) ? points[k] : none;
-                continue;
-            }
-            const auto found = dotPatterns.find(std::uint64_t(declared.upperName) << 32 | points[k]);
-            declared.dotPatterns[k] = found == dotPatterns.end() ? none : found->second;
-        }
-    }
+    fileDotPatterns(engine, dotPatterns);
 }
 
 void markObserved(Observed& observed, std::uint64_t from, std::uint64_t to) {
