@@ -9,10 +9,11 @@
 // are compared letter case aside only where the filter says so.
 //
 // At every offset a filter byte is read at the hash of the four folded
-// bytes there, and, for patterns shorter than four, a byte of a table
-// indexed by the two folded bytes there. The bits of 64 offsets in a row are
-// gathered first, without a branch; only the offsets marked are looked at,
-// where each pattern filed in the filter's cell is compared whole.
+// bytes there (a pattern of three bytes is filed under each fourth byte),
+// and, for shorter patterns, a byte of a table indexed by the two folded
+// bytes there. The bits of 64 offsets in a row are gathered first, without
+// a branch; only the offsets marked are looked at, where each pattern filed
+// in the filter's cell is compared whole.
 #include "rewrite/search.h"
 
 #include <algorithm>
@@ -90,18 +91,17 @@ struct Entry {
     std::uint32_t bytes;  // where its bytes begin in the arena
 };
 
-// Patterns of four bytes or more are filed in the filter's cell of their anchor.
+// Patterns long enough are filed in the filter's cell of their anchor.
 struct Matcher {
     unsigned filterShift = 0;
     std::vector<std::uint8_t> filter;      // 1 for each cell that holds patterns
     std::vector<std::uint32_t> cellStart;  // cell c holds entries[cellStart[c], cellStart[c + 1])
     std::vector<Entry> entries;
     std::string arena;  // the patterns' bytes, and eight more
-    // Patterns of fewer than four bytes, by their first two bytes folded (a
-    // one-byte pattern under every pair it begins).
+    // The patterns too short for anchors, by their first two bytes folded (a
+    // one-byte pattern under every pair it begins), pairs ascending.
     std::vector<std::uint8_t> shortPairs;  // 1 for each pair some of them begin with
-    std::vector<std::uint32_t> shortKeys;  // ascending pairs
-    std::vector<Entry> shortEntries;       // those of shortKeys[i]
+    std::vector<std::pair<std::uint32_t, Entry>> shortEntries;
 };
 
 // The filter's cell of an anchor: the top bits of its hash.
@@ -154,48 +154,49 @@ Entry entryFor(Matcher& matcher, std::string_view pattern, std::uint32_t id, std
     return entry;
 }
 
-void fileAnchors(Matcher& matcher, const std::vector<std::string_view>& patterns, std::string_view text) {
+// Patterns of least bytes or more are filed under anchors; those of three
+// bytes under each folded byte that may follow them, the zero read past the
+// end of the text included.
+void fileAnchors(Matcher& matcher, const std::vector<std::string_view>& patterns, std::string_view text,
+                 std::size_t least) {
     const std::vector<std::uint32_t> anchorAt = chooseAnchors(patterns, text);
-    std::vector<std::uint32_t> order;
-    for (std::uint32_t id = 0; id < patterns.size(); ++id) {
-        if (patterns[id].size() >= anchorLength) order.push_back(id);
-    }
     unsigned bits = 12;
-    while (bits < maxFilterBits && (std::size_t(1) << bits) < order.size() * filterBytesPerAnchor) ++bits;
+    while (bits < maxFilterBits && (std::size_t(1) << bits) < patterns.size() * filterBytesPerAnchor) ++bits;
     matcher.filterShift = 32 - bits;
-    const auto cellOfId = [&](std::uint32_t id) { return cellOf(matcher, anchorIn(patterns[id], anchorAt[id])); };
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::uint32_t a, std::uint32_t b) { return cellOfId(a) < cellOfId(b); });
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> filed;  // cell, pattern
+    for (std::uint32_t id = 0; id < patterns.size(); ++id) {
+        const std::uint32_t anchor = anchorIn(patterns[id], anchorAt[id]);
+        if (patterns[id].size() >= anchorLength) filed.emplace_back(cellOf(matcher, anchor), id);
+        for (std::uint32_t next = 0x20; patterns[id].size() == least && least < anchorLength && next < 0x100;
+             next = (next + 1) | 0x20)
+            filed.emplace_back(cellOf(matcher, anchor | next << 24), id);
+    }
+    std::sort(filed.begin(), filed.end());
+    filed.erase(std::unique(filed.begin(), filed.end()), filed.end());
     matcher.filter.assign(std::size_t(1) << bits, 0);
     matcher.cellStart.assign((std::size_t(1) << bits) + 1, 0);
-    for (const std::uint32_t id : order) {
+    for (const auto& [cell, id] : filed) {
         matcher.entries.push_back(entryFor(matcher, patterns[id], id, anchorAt[id]));
-        matcher.filter[cellOfId(id)] = 1;
-        ++matcher.cellStart[cellOfId(id) + 1];
+        matcher.filter[cell] = 1;
+        ++matcher.cellStart[cell + 1];
     }
     std::partial_sum(matcher.cellStart.begin(), matcher.cellStart.end(), matcher.cellStart.begin());
 }
 
-void fileShortPatterns(Matcher& matcher, const std::vector<std::string_view>& patterns) {
-    std::vector<std::pair<std::uint32_t, Entry>> byPair;
+void fileShortPatterns(Matcher& matcher, const std::vector<std::string_view>& patterns, std::size_t least) {
+    std::vector<std::pair<std::uint32_t, Entry>>& byPair = matcher.shortEntries;
     for (std::uint32_t id = 0; id < patterns.size(); ++id) {
-        if (patterns[id].size() >= anchorLength) continue;
+        if (patterns[id].size() >= least) continue;
         const Entry entry = entryFor(matcher, patterns[id], id, 0);
         const unsigned first = static_cast<unsigned char>(patterns[id][0]) | 0x20u;
-        for (unsigned second = 0; second < 256; ++second) {
-            if (patterns[id].size() == 1 || (static_cast<unsigned char>(patterns[id][1]) | 0x20u) == second) {
+        for (unsigned second = 0; second < 256; ++second)
+            if (patterns[id].size() == 1 || (static_cast<unsigned char>(patterns[id][1]) | 0x20u) == second)
                 byPair.push_back({first | second << 8, entry});
-            }
-        }
     }
     if (byPair.empty()) return;
     std::stable_sort(byPair.begin(), byPair.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     matcher.shortPairs.assign(std::size_t(1) << 16, 0);
-    for (const auto& [pair, entry] : byPair) {
-        matcher.shortPairs[pair] = 1;
-        matcher.shortKeys.push_back(pair);
-        matcher.shortEntries.push_back(entry);
-    }
+    for (const auto& filed : byPair) matcher.shortPairs[filed.first] = 1;
 }
 
 // Whether the entry whose anchor the text has at offset occurs there whole.
@@ -219,9 +220,8 @@ template <typename Offset>
 void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offset, std::uint32_t anchor,
                  Found<Offset>& found) {
     const std::uint32_t cell = cellOf(matcher, anchor);
-    for (std::uint32_t e = matcher.cellStart[cell]; e < matcher.cellStart[cell + 1]; ++e) {
+    for (std::uint32_t e = matcher.cellStart[cell]; e < matcher.cellStart[cell + 1]; ++e)
         if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, found);
-    }
 }
 
 // Records every short pattern that occurs at offset, whose first two bytes
@@ -229,12 +229,11 @@ void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offs
 template <typename Offset>
 void checkShort(const Matcher& matcher, std::string_view text, std::size_t offset, std::size_t pair,
                 Found<Offset>& found) {
-    const auto first = std::lower_bound(matcher.shortKeys.begin(), matcher.shortKeys.end(), pair);
-    for (auto e = static_cast<std::size_t>(first - matcher.shortKeys.begin());
-         e < matcher.shortKeys.size() && matcher.shortKeys[e] == pair; ++e) {
-        if (occursAround(matcher, text, offset, matcher.shortEntries[e]))
-            record(matcher.shortEntries[e], offset, found);
-    }
+    const auto& entries = matcher.shortEntries;
+    auto e = std::lower_bound(entries.begin(), entries.end(), pair,
+                              [](const auto& a, std::size_t b) { return a.first < b; });
+    for (; e != entries.end() && e->first == pair; ++e)
+        if (occursAround(matcher, text, offset, e->second)) record(e->second, offset, found);
 }
 
 // Whether the filters mark offset at (word holds the bytes there): for an
@@ -252,7 +251,7 @@ void checkMarked(const Matcher& matcher, std::string_view text, std::size_t offs
     for (; marked != 0; marked &= marked - 1) {
         const std::size_t at = offset + static_cast<std::size_t>(__builtin_ctzll(marked));
         const std::uint64_t word = wordBefore(text.data() + at, text.data() + text.size());
-        if (text.size() - at >= anchorLength) checkAnchor(matcher, text, at, anchorOf(word), found);
+        checkAnchor(matcher, text, at, anchorOf(word), found);
         if (withShort && matcher.shortPairs[pairOf(word)] != 0) checkShort(matcher, text, at, pairOf(word), found);
     }
 }
@@ -284,8 +283,10 @@ std::vector<std::vector<Offset>> findEvery(std::string_view text, const std::vec
     std::vector<std::vector<Offset>> hits(patterns.size());
     if (patterns.empty()) return hits;
     Matcher matcher;
-    fileAnchors(matcher, patterns, text);
-    fileShortPatterns(matcher, patterns);
+    const auto shorter = [](std::string_view pattern) { return pattern.size() + 1 < anchorLength; };
+    const std::size_t least = std::any_of(patterns.begin(), patterns.end(), shorter) ? anchorLength : anchorLength - 1;
+    fileAnchors(matcher, patterns, text, least);
+    fileShortPatterns(matcher, patterns, least);
     matcher.arena.append(8, '\0');  // for the last pattern's eight-byte reads
     // Found in one list first, then put in their patterns' lists, each made
     // once at its size: appending to thousands of growing lists while

@@ -33,6 +33,9 @@ TEST(FindEvery, AgreesWithAPlainSearch) {
         for (std::size_t length = 4; length < 24; ++length) patterns.push_back(std::string(length, 'A'));
         std::sort(patterns.begin(), patterns.end());
         patterns.erase(std::unique(patterns.begin(), patterns.end()), patterns.end());
+        // Without patterns of one or two bytes, those of three are filed under anchors.
+        const auto shorter = [](const std::string& pattern) { return pattern.size() < 3; };
+        if (round % 2 == 1) patterns.erase(std::remove_if(patterns.begin(), patterns.end(), shorter), patterns.end());
         const auto hits =
             findEvery<std::uint32_t>(text, std::vector<std::string_view>(patterns.begin(), patterns.end()));
         const std::string upper = toUpper(text);
