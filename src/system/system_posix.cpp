@@ -245,6 +245,21 @@ std::string nextFile(FileEnumeration& enumeration) {
 
 namespace {
 
+// Offers large pages for the whole pages inside the block; its neighbours
+// are none of our business.
+void adviseLargePages(void* block, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+    static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t from = (start + page - 1) & ~(page - 1);
+    const std::uintptr_t to = (start + size) & ~(page - 1);
+    if (block != nullptr && to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)size;
+#endif
+}
+
 // Grows text to size bytes. A large buffer is backed by huge pages where the
 // system offers them, which makes first touching it several times cheaper;
 // the bytes text already holds are kept, so re-reading a file into the text
@@ -253,12 +268,7 @@ void growTo(std::string& text, std::size_t size) {
     constexpr std::size_t large = std::size_t(8) << 20;
     if (size > text.capacity() && size >= large) {
         text.reserve(size);
-#ifdef MADV_HUGEPAGE
-        const std::uintptr_t page = 4096;
-        const auto begin = (reinterpret_cast<std::uintptr_t>(text.data()) + page - 1) & ~(page - 1);
-        const auto end = (reinterpret_cast<std::uintptr_t>(text.data()) + text.capacity()) & ~(page - 1);
-        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#endif
+        adviseLargePages(text.data(), text.capacity());
     }
     text.resize(size);
 }
@@ -380,25 +390,6 @@ void pauseSeconds(double seconds) {
     wait.tv_nsec = static_cast<long>((milliseconds % 1000) * 1000000);
     while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {}
 }
-
-namespace {
-
-// Offers large pages for the whole pages inside the block; its neighbours
-// are none of our business.
-void adviseLargePages(void* block, std::size_t size) {
-#ifdef MADV_HUGEPAGE
-    static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const auto start = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t from = (start + page - 1) & ~(page - 1);
-    const std::uintptr_t to = (start + size) & ~(page - 1);
-    if (block != nullptr && to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-#else
-    (void)block;
-    (void)size;
-#endif
-}
-
-}  // namespace
 
 void* allocateBlock(std::size_t size) {
     // Blocks below 32 MiB come from the heap. Where the C library lets us,
