@@ -236,12 +236,12 @@ void checkShort(const Matcher& matcher, std::string_view text, std::size_t offse
         if (occursAround(matcher, text, offset, e->second)) record(e->second, offset, found);
 }
 
-// Whether the filters mark offset at (word holds the bytes there): for an
-// anchor, or for a short pattern when withShort.
+// 1 if the filters mark offset at (word holds the bytes there), else 0, for an anchor or, when withShort, a
+// short pattern: their bytes as they stand (comparing them with 0 slowed the search by a sixth).
 template <bool withShort>
-bool marks(const Matcher& matcher, std::uint64_t word) {
-    const unsigned anchor = matcher.filter[cellOf(matcher, anchorOf(word))];
-    return (withShort ? anchor | matcher.shortPairs[pairOf(word)] : anchor) != 0;
+std::uint64_t marks(const Matcher& matcher, std::uint64_t word) {
+    const std::uint64_t anchor = matcher.filter[cellOf(matcher, anchorOf(word))];
+    return withShort ? anchor | matcher.shortPairs[pairOf(word)] : anchor;
 }
 
 // Looks at the offsets [offset, offset + 64) whose bits are set in marked.
@@ -268,7 +268,7 @@ void search(const Matcher& matcher, std::string_view text, Found<Offset>& found)
         // Eight at a time, so that the shifts are constants.
         for (unsigned k = 0; k < 64; k += 8) {
             const char* at = bytes + offset + k;
-            const auto bit = [&](unsigned j) { return std::uint64_t(marks<withShort>(matcher, wordAt(at + j))) << j; };
+            const auto bit = [&](unsigned j) { return marks<withShort>(matcher, wordAt(at + j)) << j; };
             marked |= (bit(0) | bit(1) | bit(2) | bit(3) | bit(4) | bit(5) | bit(6) | bit(7)) << k;
         }
         checkMarked<withShort>(matcher, text, offset, marked, found);
