@@ -202,9 +202,8 @@ void replayPass(Replay<Offset>& replay, const Pattern<Offset>& pattern, std::str
     const ReplayedChains chains = replayChains(replay.text, pattern.at, x);
     if (!chains.replaced) return;
     replay.engine.state.sourceChanged = true;
-    for (std::size_t chain = 0; chain + 1 < chains.first.size(); ++chain) {
+    for (std::size_t chain = 0; chain + 1 < chains.first.size(); ++chain)
         writeObserved(replay, pattern.at[chains.first[chain]], chains.content[chains.groupOfChain[chain]]);
-    }
 }
 
 template <typename Offset>
@@ -272,9 +271,8 @@ bool chosenByReplace(const Replay<Offset>& replay, std::size_t j, std::string_vi
         }
     }
     std::uint64_t end = 0;
-    for (std::size_t k = first; k < j; ++k) {
+    for (std::size_t k = first; k < j; ++k)
         if (at[k] >= end && keySpelledAs(replay, k, h)) end = at[k] + h.size();
-    }
     return at[j] >= end;
 }
 

@@ -235,9 +235,8 @@ void findGaps(Pattern<Offset>& pattern) {
     const Offset length = static_cast<Offset>(pattern.upper.size());
     for (std::size_t i = 1; i < pattern.at.size(); ++i) {
         const Offset gap = pattern.at[i] - pattern.at[i - 1];
-        if (gap < length && std::find(pattern.gaps.begin(), pattern.gaps.end(), gap) == pattern.gaps.end()) {
+        if (gap < length && std::find(pattern.gaps.begin(), pattern.gaps.end(), gap) == pattern.gaps.end())
             pattern.gaps.push_back(gap);
-        }
     }
 }
 
@@ -256,9 +255,8 @@ void findReplayable(Engine<Offset>& engine) {
         }
     }
     for (const Declared& declared : engine.declared) {
-        for (const std::uint32_t id : declared.dotPatterns) {
+        for (const std::uint32_t id : declared.dotPatterns)
             if (id != none && !engine.patterns[id].gaps.empty()) engine.patterns[id].replayable = true;
-        }
     }
 }
 
@@ -330,22 +328,17 @@ void findKeysFirst(Engine<Offset>& engine) {
         const Pattern<Offset>& key = engine.patterns[line.key];
         if (!key.gaps.empty()) continue;
         const std::size_t from = key.upper.find_first_not_of(" "), to = key.upper.find_last_not_of(" ") + 1;
-        bool apart = true;
-        const Module& module = engine.modules[line.module];
         std::vector<std::uint32_t> declarations = line.declared;
         std::sort(declarations.begin(), declarations.end());
         declarations.erase(std::unique(declarations.begin(), declarations.end()), declarations.end());
-        std::vector<std::uint32_t> members = module.sepPatterns;
-        for (const std::uint32_t declared : declarations) {
-            members.insert(members.end(), engine.declared[declared].dotPatterns.begin(),
-                           engine.declared[declared].dotPatterns.end());
-        }
-        std::sort(members.begin(), members.end());
-        members.erase(std::unique(members.begin(), members.end()), members.end());
-        for (std::size_t m = 0; m < members.size() && apart; ++m) {
-            apart = members[m] == none || !meetsAny(engine.patterns[members[m]], key.at, from, to - from);
-        }
-        line.keyFirst = apart;
+        const std::vector<std::uint32_t>& sepPatterns = engine.modules[line.module].sepPatterns;
+        std::set<std::uint32_t> members(sepPatterns.begin(), sepPatterns.end());
+        for (const std::uint32_t declared : declarations)
+            members.insert(engine.declared[declared].dotPatterns.begin(), engine.declared[declared].dotPatterns.end());
+        members.erase(none);
+        line.keyFirst = std::none_of(members.begin(), members.end(), [&](std::uint32_t member) {
+            return meetsAny(engine.patterns[member], key.at, from, to - from);
+        });
     }
 }
 
