@@ -11,9 +11,10 @@
 // At every offset a filter byte is read at the hash of the four folded
 // bytes there (a pattern of three bytes is filed under each fourth byte),
 // and, for shorter patterns, a byte of a table indexed by the two folded
-// bytes there. The bits of 64 offsets in a row are gathered first, without
-// a branch; only the offsets marked are looked at, where each pattern filed
-// in the filter's cell is compared whole.
+// bytes there. The bits of 64 offsets in a row are gathered without a
+// branch; the offsets marked are checked in batches, where each pattern
+// filed in the filter's cell is compared whole, its hit written and counted
+// only if it occurs: a branch on that would often be mispredicted.
 #include "rewrite/search.h"
 
 #include <algorithm>
@@ -41,10 +42,11 @@ constexpr unsigned maxFilterBits = 20;
 // The case bit of every byte of an anchor and of a pair.
 constexpr std::uint32_t foldAnchor = 0x20202020u;
 constexpr std::uint32_t foldPair = 0x2020u;
-// Room for a hit per this many bytes of text is set aside before the search
-// (memory the search does not fill is never touched), so that the list of
-// hits is seldom moved as it grows.
+// Room for a hit per this many bytes of text is made before the search, so
+// that the list of hits is seldom moved as it grows.
 constexpr std::size_t expectedBytesPerHit = 16;
+// The offsets marked are checked this many at a time, or more.
+constexpr std::size_t batchSize = 1024;
 
 std::uint64_t wordAt(const char* at) {
     std::uint64_t word;
@@ -58,20 +60,6 @@ std::uint64_t wordBefore(const char* at, const char* end) {
     char bytes[8] = {};
     std::memcpy(bytes, at, static_cast<std::size_t>(end - at));
     return wordAt(bytes);
-}
-
-// Whether the size bytes at text (which ends at end), upper-cased, are
-// those at upper, which has eight readable bytes past them. Eight bytes at a
-// time, the last eight overlapping the ones before: no loop over bytes.
-bool equalsUpper(const char* text, const char* end, const char* upper, std::size_t size) {
-    if (size < 8) {
-        const std::uint64_t mask = (std::uint64_t(1) << (8 * size)) - 1;
-        return ((upperBytes(wordBefore(text, end)) ^ wordAt(upper)) & mask) == 0;
-    }
-    for (std::size_t i = 0; i + 8 < size; i += 8) {
-        if (upperBytes(wordAt(text + i)) != wordAt(upper + i)) return false;
-    }
-    return upperBytes(wordAt(text + size - 8)) == wordAt(upper + size - 8);
 }
 
 // The folded anchor of the first four bytes packed in word (as they stand
@@ -91,13 +79,19 @@ struct Entry {
     std::uint32_t bytes;  // where its bytes begin in the arena
 };
 
+// The bits of the first n bytes of a word, n taken from 0 to 8, without a branch.
+std::uint64_t firstBytes(std::int64_t n) {
+    const auto half = static_cast<unsigned>(4 * std::clamp<std::int64_t>(n, 0, 8));
+    return ((std::uint64_t(1) << half) << half) - 1;
+}
+
 // Patterns long enough are filed in the filter's cell of their anchor.
 struct Matcher {
     unsigned filterShift = 0;
     std::vector<std::uint8_t> filter;      // 1 for each cell that holds patterns
     std::vector<std::uint32_t> cellStart;  // cell c holds entries[cellStart[c], cellStart[c + 1])
     std::vector<Entry> entries;
-    std::string arena;  // the patterns' bytes, and eight more
+    std::string arena;  // the patterns' bytes, and sixteen more
     // The patterns too short for anchors, by their first two bytes folded (a
     // one-byte pattern under every pair it begins), pairs ascending.
     std::vector<std::uint8_t> shortPairs;  // 1 for each pair some of them begin with
@@ -107,23 +101,17 @@ struct Matcher {
 // The filter's cell of an anchor: the top bits of its hash.
 std::uint32_t cellOf(const Matcher& matcher, std::uint32_t anchor) { return anchorHash(anchor) >> matcher.filterShift; }
 
-// How often each folded four-byte window occurs in a sample of the text, by
-// the top sampleBits bits of its hash.
-std::vector<std::uint32_t> sampleWindows(std::string_view text) {
+// For each pattern of four bytes or more, where its anchor begins: at the
+// window of four bytes whose count in a sample of the text (by the top
+// sampleBits bits of its hash), times the number of patterns that contain
+// it, is least; the last of equals.
+std::vector<std::uint32_t> chooseAnchors(const std::vector<std::string_view>& patterns, std::string_view text) {
     std::vector<std::uint32_t> seen(std::size_t(1) << sampleBits, 0);
     const std::size_t step = std::max(samplePiece, text.size() / samplePieces);
     for (std::size_t start = 0; start + anchorLength <= text.size(); start += step) {
         for (std::size_t at = start; at < start + samplePiece && at + anchorLength <= text.size(); ++at)
             ++seen[anchorHash(anchorIn(text, at)) >> (32 - sampleBits)];
     }
-    return seen;
-}
-
-// For each pattern of four bytes or more, where its anchor begins: at the
-// window of four bytes whose count in the sample, times the number of
-// patterns that contain it, is least; the last of equals.
-std::vector<std::uint32_t> chooseAnchors(const std::vector<std::string_view>& patterns, std::string_view text) {
-    const std::vector<std::uint32_t> seen = sampleWindows(text);
     std::unordered_map<std::uint32_t, std::uint32_t> sharing;
     for (const std::string_view pattern : patterns) {
         std::vector<std::uint32_t> windows;
@@ -199,29 +187,42 @@ void fileShortPatterns(Matcher& matcher, const std::vector<std::string_view>& pa
     for (const auto& filed : byPair) matcher.shortPairs[filed.first] = 1;
 }
 
-// Whether the entry whose anchor the text has at offset occurs there whole.
+// Whether the entry whose anchor the text has at offset occurs there whole;
+// up to sixteen bytes away from the text's end are compared without a branch.
 bool occursAround(const Matcher& matcher, std::string_view text, std::size_t offset, const Entry& entry) {
-    if (offset < entry.anchorAt || entry.size > text.size() - (offset - entry.anchorAt)) return false;
-    return equalsUpper(text.data() + offset - entry.anchorAt, text.data() + text.size(),
-                       matcher.arena.data() + entry.bytes, entry.size);
+    const std::size_t start = offset - entry.anchorAt;
+    if (offset < entry.anchorAt || entry.size > text.size() - start) return false;
+    const char* at = text.data() + start;
+    const char* upper = matcher.arena.data() + entry.bytes;
+    if (entry.size > 16 || text.size() - start < 16)
+        return std::equal(upper, upper + entry.size, at, [](char u, char t) { return u == upperByte(t); });
+    const auto differ = [&](std::int64_t from) {
+        return (upperBytes(wordAt(at + from)) ^ wordAt(upper + from)) & firstBytes(std::int64_t(entry.size) - from);
+    };
+    return (differ(0) | differ(8)) == 0;
 }
 
-// The occurrences found, in the order the text has them: pattern and start.
+// The occurrences found, in the order the text has them.
 template <typename Offset>
-using Found = std::vector<std::pair<std::uint32_t, Offset>>;
+struct Found {
+    struct Hit {
+        Hit() {}  // left as allocated: room the search does not fill is never touched
+        std::uint32_t pattern;
+        Offset start;
+    };
+    std::vector<Hit> hits;  // the first count are kept
+    std::size_t count = 0;
+};
 
+// Writes the hit of entry at offset after those counted, and counts it if
+// the pattern occurs there.
 template <typename Offset>
-void record(const Entry& entry, std::size_t offset, Found<Offset>& found) {
-    found.emplace_back(entry.pattern, static_cast<Offset>(offset - entry.anchorAt));
-}
-
-// Records every pattern filed in the cell of the anchor at offset that occurs there.
-template <typename Offset>
-void checkAnchor(const Matcher& matcher, std::string_view text, std::size_t offset, std::uint32_t anchor,
-                 Found<Offset>& found) {
-    const std::uint32_t cell = cellOf(matcher, anchor);
-    for (std::uint32_t e = matcher.cellStart[cell]; e < matcher.cellStart[cell + 1]; ++e)
-        if (occursAround(matcher, text, offset, matcher.entries[e])) record(matcher.entries[e], offset, found);
+void record(const Matcher& matcher, std::string_view text, std::size_t offset, const Entry& entry,
+            Found<Offset>& found) {
+    if (found.hits.size() == found.count) found.hits.resize(2 * found.count + 1);
+    found.hits[found.count].pattern = entry.pattern;
+    found.hits[found.count].start = static_cast<Offset>(offset - entry.anchorAt);
+    found.count += occursAround(matcher, text, offset, entry);
 }
 
 // Records every short pattern that occurs at offset, whose first two bytes
@@ -232,8 +233,7 @@ void checkShort(const Matcher& matcher, std::string_view text, std::size_t offse
     const auto& entries = matcher.shortEntries;
     auto e = std::lower_bound(entries.begin(), entries.end(), pair,
                               [](const auto& a, std::size_t b) { return a.first < b; });
-    for (; e != entries.end() && e->first == pair; ++e)
-        if (occursAround(matcher, text, offset, e->second)) record(e->second, offset, found);
+    for (; e != entries.end() && e->first == pair; ++e) record(matcher, text, offset, e->second, found);
 }
 
 // 1 if the filters mark offset at (word holds the bytes there), else 0, for an anchor or, when withShort, a
@@ -244,25 +244,28 @@ std::uint64_t marks(const Matcher& matcher, std::uint64_t word) {
     return withShort ? anchor | matcher.shortPairs[pairOf(word)] : anchor;
 }
 
-// Looks at the offsets [offset, offset + 64) whose bits are set in marked.
+// Records the patterns that occur at the offsets marked: those filed in the
+// cell of the anchor there, and those short ones that begin with the pair there.
 template <bool withShort, typename Offset>
-void checkMarked(const Matcher& matcher, std::string_view text, std::size_t offset, std::uint64_t marked,
+void checkMarked(const Matcher& matcher, std::string_view text, const std::size_t* marked, std::size_t count,
                  Found<Offset>& found) {
-    for (; marked != 0; marked &= marked - 1) {
-        const std::size_t at = offset + static_cast<std::size_t>(__builtin_ctzll(marked));
-        const std::uint64_t word = wordBefore(text.data() + at, text.data() + text.size());
-        checkAnchor(matcher, text, at, anchorOf(word), found);
-        if (withShort && matcher.shortPairs[pairOf(word)] != 0) checkShort(matcher, text, at, pairOf(word), found);
+    for (const std::size_t* at = marked; at != marked + count; ++at) {
+        const std::uint64_t word = wordBefore(text.data() + *at, text.data() + text.size());
+        const std::uint32_t cell = cellOf(matcher, anchorOf(word));
+        for (std::uint32_t e = matcher.cellStart[cell]; e < matcher.cellStart[cell + 1]; ++e)
+            record(matcher, text, *at, matcher.entries[e], found);
+        if (withShort && matcher.shortPairs[pairOf(word)] != 0) checkShort(matcher, text, *at, pairOf(word), found);
     }
 }
 
 // Searches the text 64 offsets at a time while 64 + 8 bytes lie in it, the
-// filters' bits for them gathered into a word first; the last offsets one
-// at a time, reading zeros past the end.
+// filters' bits for them gathered into a word first; the last offsets are
+// all checked, reading zeros past the end.
 template <bool withShort, typename Offset>
 void search(const Matcher& matcher, std::string_view text, Found<Offset>& found) {
     const char* bytes = text.data();
-    std::size_t offset = 0;
+    // A block adds up to 64 offsets to a batch not yet full, the end of the text up to 64 + 7.
+    std::size_t offset = 0, batch[batchSize + 64 + 7], inBatch = 0;
     for (; offset + 64 + 8 <= text.size(); offset += 64) {
         std::uint64_t marked = 0;
         // Eight at a time, so that the shifts are constants.
@@ -271,9 +274,14 @@ void search(const Matcher& matcher, std::string_view text, Found<Offset>& found)
             const auto bit = [&](unsigned j) { return marks<withShort>(matcher, wordAt(at + j)) << j; };
             marked |= (bit(0) | bit(1) | bit(2) | bit(3) | bit(4) | bit(5) | bit(6) | bit(7)) << k;
         }
-        checkMarked<withShort>(matcher, text, offset, marked, found);
+        for (; marked != 0; marked &= marked - 1)
+            batch[inBatch++] = offset + static_cast<std::size_t>(__builtin_ctzll(marked));
+        if (inBatch < batchSize) continue;
+        checkMarked<withShort>(matcher, text, batch, inBatch, found);
+        inBatch = 0;
     }
-    for (; offset < text.size(); ++offset) checkMarked<withShort>(matcher, text, offset, 1, found);
+    for (; offset < text.size(); ++offset) batch[inBatch++] = offset;
+    checkMarked<withShort>(matcher, text, batch, inBatch, found);
 }
 
 }  // namespace
@@ -287,17 +295,17 @@ std::vector<std::vector<Offset>> findEvery(std::string_view text, const std::vec
     const std::size_t least = std::any_of(patterns.begin(), patterns.end(), shorter) ? anchorLength : anchorLength - 1;
     fileAnchors(matcher, patterns, text, least);
     fileShortPatterns(matcher, patterns, least);
-    matcher.arena.append(8, '\0');  // for the last pattern's eight-byte reads
+    matcher.arena.append(16, '\0');  // for the last pattern's reads of sixteen bytes
     // Found in one list first, then put in their patterns' lists, each made
     // once at its size: appending to thousands of growing lists while
     // searching costs more than the one list's memory.
     Found<Offset> found;
-    found.reserve(text.size() / expectedBytesPerHit);
+    found.hits.resize(text.size() / expectedBytesPerHit);
     (matcher.shortEntries.empty() ? search<false, Offset> : search<true, Offset>)(matcher, text, found);
     std::vector<std::size_t> counts(patterns.size(), 0);
-    for (const auto& hit : found) ++counts[hit.first];
+    for (std::size_t i = 0; i < found.count; ++i) ++counts[found.hits[i].pattern];
     for (std::size_t i = 0; i < patterns.size(); ++i) hits[i].reserve(counts[i]);
-    for (const auto& [pattern, start] : found) hits[pattern].push_back(start);
+    for (std::size_t i = 0; i < found.count; ++i) hits[found.hits[i].pattern].push_back(found.hits[i].start);
     return hits;
 }
 
