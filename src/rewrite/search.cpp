@@ -10,8 +10,8 @@
 //
 // At every offset a filter byte is read at the hash of the four folded
 // bytes there (a pattern of three bytes is filed under each fourth byte),
-// and, for shorter patterns, a byte of a table indexed by the two folded
-// bytes there. The bits of 64 offsets in a row are gathered without a
+// and, for shorter patterns, a byte of a table indexed by the two bytes
+// there. The bits of 64 offsets in a row are gathered without a
 // branch; the offsets marked are checked in batches, where each pattern
 // filed in the filter's cell is compared whole, its hit written and counted
 // only if it occurs: a branch on that would often be mispredicted.
@@ -94,7 +94,7 @@ struct Matcher {
     std::string arena;  // the patterns' bytes, and sixteen more
     // The patterns too short for anchors, by their first two bytes folded (a
     // one-byte pattern under every pair it begins), pairs ascending.
-    std::vector<std::uint8_t> shortPairs;  // 1 for each pair some of them begin with
+    std::vector<std::uint8_t> shortPairs;  // 1 for each two bytes whose folded pair some of them begin with
     std::vector<std::pair<std::uint32_t, Entry>> shortEntries;
 };
 
@@ -184,7 +184,8 @@ void fileShortPatterns(Matcher& matcher, const std::vector<std::string_view>& pa
     if (byPair.empty()) return;
     std::stable_sort(byPair.begin(), byPair.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     matcher.shortPairs.assign(std::size_t(1) << 16, 0);
-    for (const auto& filed : byPair) matcher.shortPairs[filed.first] = 1;
+    for (const auto& filed : byPair)
+        for (const unsigned unfold : {0u, 0x20u, 0x2000u, 0x2020u}) matcher.shortPairs[filed.first & ~unfold] = 1;
 }
 
 // Whether the entry whose anchor the text has at offset occurs there whole;
@@ -241,7 +242,7 @@ void checkShort(const Matcher& matcher, std::string_view text, std::size_t offse
 template <bool withShort>
 std::uint64_t marks(const Matcher& matcher, std::uint64_t word) {
     const std::uint64_t anchor = matcher.filter[cellOf(matcher, anchorOf(word))];
-    return withShort ? anchor | matcher.shortPairs[pairOf(word)] : anchor;
+    return withShort ? anchor | matcher.shortPairs[word & 0xffffu] : anchor;
 }
 
 // Records the patterns that occur at the offsets marked: those filed in the
@@ -254,7 +255,7 @@ void checkMarked(const Matcher& matcher, std::string_view text, const std::size_
         const std::uint32_t cell = cellOf(matcher, anchorOf(word));
         for (std::uint32_t e = matcher.cellStart[cell]; e < matcher.cellStart[cell + 1]; ++e)
             record(matcher, text, *at, matcher.entries[e], found);
-        if (withShort && matcher.shortPairs[pairOf(word)] != 0) checkShort(matcher, text, *at, pairOf(word), found);
+        if (withShort && matcher.shortPairs[word & 0xffffu] != 0) checkShort(matcher, text, *at, pairOf(word), found);
     }
 }
 
@@ -297,8 +298,7 @@ std::vector<std::vector<Offset>> findEvery(std::string_view text, const std::vec
     fileShortPatterns(matcher, patterns, least);
     matcher.arena.append(16, '\0');  // for the last pattern's reads of sixteen bytes
     // Found in one list first, then put in their patterns' lists, each made
-    // once at its size: appending to thousands of growing lists while
-    // searching costs more than the one list's memory.
+    // once at its size: appending to thousands of growing lists costs more.
     Found<Offset> found;
     found.hits.resize(text.size() / expectedBytesPerHit);
     (matcher.shortEntries.empty() ? search<false, Offset> : search<true, Offset>)(matcher, text, found);
