@@ -94,7 +94,7 @@ ReplayedChains replayChains(std::string_view text, const std::vector<Offset>& at
     Chains<Offset> chains{at, x.size()};
     groupChains(chains, text);
     const std::vector<std::size_t>& first = chains.result.first;
-    for (std::size_t chain = 0; chain + 1 < first.size(); ++chain) {
+    for (std::size_t chain = 0; chain + 1 < first.size(); ++chain)
         for (std::size_t i = first[chain]; i < first[chain + 1]; ++i) {
             const std::string& content = chains.result.content[groupOf(chains, chain)];
             const std::size_t offset = at[i] - at[first[chain]];
@@ -102,7 +102,6 @@ ReplayedChains replayChains(std::string_view text, const std::vector<Offset>& at
             replaceInGroups(chains, std::string(content, offset, x.size()), x);
             chains.result.replaced = true;
         }
-    }
     for (std::size_t chain = 0; chain + 1 < first.size(); ++chain) groupOf(chains, chain);
     return std::move(chains.result);
 }

@@ -25,14 +25,10 @@ void paintFinalText(Engine<Offset>& engine) {
             fetchAhead(text, engine.observed, pattern->at, i);
             const std::uint64_t at = pattern->at[i];
             const bool touches = pattern->allTouch || (next < pattern->touching.size() && pattern->touching[next] == i);
-            if (touches) {
-                next += pattern->allTouch ? 0 : 1;
-                for (std::size_t j = 0; j < x.size(); ++j) {
-                    if (!isObserved(engine.observed, at + j)) text[at + j] = x[j];
-                }
-            } else {
-                std::memcpy(text + at, x.data(), x.size());
-            }
+            if (!touches) std::memcpy(text + at, x.data(), x.size());
+            next += touches && !pattern->allTouch;
+            for (std::size_t j = 0; touches && j < x.size(); ++j)
+                if (!isObserved(engine.observed, at + j)) text[at + j] = x[j];
         }
     }
 }

@@ -170,12 +170,8 @@ template <typename Offset>
 void paint(Replay<Offset>& replay, Pattern<Offset>& pattern, Spelling spelling) {
     if (!replay.engine.state.sourceChanged && !(pattern.checked == spelling)) {
         const std::string x = spell(replay.engine, spelling);
-        for (const Offset at : pattern.at) {
-            if (replay.text.compare(at, x.size(), x) != 0) {
-                replay.engine.state.sourceChanged = true;
-                break;
-            }
-        }
+        const auto differs = [&](Offset at) { return replay.text.compare(at, x.size(), x) != 0; };
+        if (std::any_of(pattern.at.begin(), pattern.at.end(), differs)) replay.engine.state.sourceChanged = true;
         pattern.checked = spelling;
     }
     pattern.paintTime = ++replay.engine.clock;
@@ -260,16 +256,8 @@ template <typename Offset>
 bool chosenByReplace(const Replay<Offset>& replay, std::size_t j, std::string_view h) {
     const std::vector<Offset>& at = replay.key->at;
     std::size_t first = j;
-    for (bool earlier = true; earlier;) {
-        earlier = false;
-        for (std::size_t k = first; k > 0 && at[k - 1] + h.size() > at[first]; --k) {
-            if (keySpelledAs(replay, k - 1, h)) {
-                first = k - 1;
-                earlier = true;
-                break;
-            }
-        }
-    }
+    for (std::size_t k = first; k > 0 && at[k - 1] + h.size() > at[first]; --k)
+        if (keySpelledAs(replay, k - 1, h)) first = k - 1;
     std::uint64_t end = 0;
     for (std::size_t k = first; k < j; ++k)
         if (at[k] >= end && keySpelledAs(replay, k, h)) end = at[k] + h.size();
@@ -288,9 +276,8 @@ std::string nameAfterStep(const Replay<Offset>& replay, const Line<Offset>& line
     for (std::size_t j = std::lower_bound(key.at.begin(), key.at.end(), low) - key.at.begin(); key.at[j] < end; ++j) {
         if (!keySpelledAs(replay, j, h) || !chosenByReplace(replay, j, h)) continue;
         for (std::uint64_t byte = std::max<std::uint64_t>(key.at[j], start);
-             byte < std::min<std::uint64_t>(key.at[j] + h.size(), end); ++byte) {
+             byte < std::min<std::uint64_t>(key.at[j] + h.size(), end); ++byte)
             name[byte - start] = key.upper[byte - key.at[j]];
-        }
     }
     return name;
 }
@@ -334,11 +321,10 @@ void turn(Replay<Offset>& replay, const Line<Offset>& line, std::size_t i, Turns
     if (h != key.upper) keyStep(replay, h);
     runMembers(replay, line.module, line.declared[i], nameId);
     replay.logging = false;
-    if (leftAsFound(replay)) {
+    if (leftAsFound(replay))
         turns.fixed.insert(signature);
-    } else {
+    else
         turns.fixed.clear();
-    }
 }
 
 template <typename Offset>
@@ -409,11 +395,10 @@ void replayLines(Engine<Offset>& engine) {
     collected.plain = engine.state.foundBlocks.empty();
     for (const Line<Offset>& line : engine.lines) {
         if (line.key == none || engine.patterns[line.key].at.empty()) continue;
-        if (line.hasTurns) {
+        if (line.hasTurns)
             turnLine(replay, line);
-        } else {
+        else
             paint(replay, engine.patterns[line.key], Spelling{0, line.keyText});
-        }
         if (line.module != none) engine.state.memberList = engine.modules[line.module].memberList;
         collect(engine.state, line.block, collected);
     }

@@ -247,17 +247,15 @@ void findGaps(Pattern<Offset>& pattern) {
 template <typename Offset>
 void findReplayable(Engine<Offset>& engine) {
     for (Pattern<Offset>& pattern : engine.patterns) findGaps(pattern);
-    for (const Module& module : engine.modules) {
+    for (const Module& module : engine.modules)
         for (std::size_t i = 0; i < module.sepPatterns.size(); ++i) {
             if (module.sepPatterns[i] == none) continue;
             Pattern<Offset>& pattern = engine.patterns[module.sepPatterns[i]];
             if (!selfConsistent(engine.texts.values[module.sepTexts[i]], pattern.gaps)) pattern.replayable = true;
         }
-    }
-    for (const Declared& declared : engine.declared) {
+    for (const Declared& declared : engine.declared)
         for (const std::uint32_t id : declared.dotPatterns)
             if (id != none && !engine.patterns[id].gaps.empty()) engine.patterns[id].replayable = true;
-    }
 }
 
 // The replay reads the declarations (each key occurrence and its name) and
@@ -301,8 +299,7 @@ void findObserved(Engine<Offset>& engine) {
 // the stretches [at[i] + skip, at[i] + skip + length), at sorted.
 template <typename Offset>
 bool meetsAny(const Pattern<Offset>& pattern, const std::vector<Offset>& at, std::uint64_t skip, std::uint64_t length) {
-    // The starts come in ascending order, so each search begins where the
-    // one before ended.
+    // The starts come in ascending order, so each search begins where the one before ended.
     auto first = at.begin();
     const auto meets = [&](Offset start) {
         // at[i] + skip + length > start and at[i] + skip < start + size
@@ -315,12 +312,10 @@ bool meetsAny(const Pattern<Offset>& pattern, const std::vector<Offset>& at, std
                        [&](Offset i) { return meets(pattern.at[i]); });
 }
 
-// A line whose key never overlaps itself and whose members' patterns never
-// meet its key's occurrences where they hold letters (a blank never changes)
-// can have all its case fixes done before its member passes: a fix then leaves its occurrence in the key's spelling for
-// good, as the fix at that occurrence would have before its own turn; a
-// declared name that holds bytes of an earlier occurrence reads them fixed
-// either way.
+// A line whose key never overlaps itself and whose members' patterns never meet its key's occurrences where
+// they hold letters (a blank never changes) can have all its case fixes done before its member passes: a fix then
+// leaves its occurrence in the key's spelling for good, as the fix at that occurrence would have before its own
+// turn; a declared name that holds bytes of an earlier occurrence reads them fixed either way.
 template <typename Offset>
 void findKeysFirst(Engine<Offset>& engine) {
     for (Line<Offset>& line : engine.lines) {
