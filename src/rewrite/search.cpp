@@ -1,20 +1,17 @@
-// How the search works. Every pattern of four bytes or more is filed under
-// its anchor: four of its bytes in a row, chosen where they are rare in a
-// sample of the text and shared by few other patterns (the patterns of one
-// member share their first four bytes, but hardly ever their last four).
-// The text is read as it stands: an anchor is folded by setting the bit
-// that tells a lower-case letter from an upper-case one in each byte, which
-// maps every pair of letters to one value (and a few other bytes with
-// them), so the filter needs no upper-case copy of the text; the patterns
-// are compared letter case aside only where the filter says so.
+// How the search works. Every pattern of four bytes or more is filed under its anchor: four of its bytes in a row,
+// chosen where they are rare in a sample of the text and shared by few other patterns (the patterns of one member
+// share their first four bytes, but hardly ever their last four). The text is read as it stands: an anchor is folded
+// by setting the bit that tells a lower-case letter from an upper-case one in each byte, which maps every pair of
+// letters to one value (and a few other bytes with them), so the filter needs no upper-case copy of the text; the
+// patterns are compared letter case aside only where the filter says so.
 //
-// At every offset a filter byte is read at the hash of the four folded
-// bytes there (a pattern of three bytes is filed under each fourth byte),
-// and, for shorter patterns, a byte of a table indexed by the two bytes
-// there. The bits of 64 offsets in a row are gathered without a
-// branch; the offsets marked are checked in batches, where each pattern
-// filed in the filter's cell is compared whole, its hit written and counted
-// only if it occurs: a branch on that would often be mispredicted.
+// At every offset a filter byte is read at the hash of the four folded bytes there (a pattern of three bytes is filed
+// under each value of a fourth byte), and, for shorter patterns, a byte of a table indexed by the two bytes there.
+// When nearly every pattern has five bytes or more, each is filed under two anchors in a row, and the filter is read
+// at even offsets only, half as often: one of the two lies there. WIDGET( under IDGE and DGET, say, is met in
+// "x = widget(1)" at offset 6, DGET, and begins two bytes before. The bits of 64 offsets in a row are gathered
+// without a branch; the offsets marked are checked in batches, where each pattern filed in the filter's cell is
+// compared whole, its hit written and counted only if it occurs: a branch on that would often be mispredicted.
 #include "rewrite/search.h"
 
 #include <algorithm>
@@ -47,6 +44,11 @@ constexpr std::uint32_t foldPair = 0x2020u;
 constexpr std::size_t expectedBytesPerHit = 16;
 // The offsets marked are checked this many at a time, or more.
 constexpr std::size_t batchSize = 1024;
+// Reading the text at even offsets only halves the filter's reads, but a
+// pattern under five bytes then has an anchor filed under 128 cells (or is
+// looked up by its pair at every offset): when over one pattern in this many
+// is that short, the false marks cost more than the reads saved.
+constexpr std::size_t shortShareForStride = 64;
 
 std::uint64_t wordAt(const char* at) {
     std::uint64_t word;
@@ -69,12 +71,11 @@ std::uint32_t anchorIn(std::string_view bytes, std::size_t at) {
     return anchorOf(wordBefore(bytes.data() + at, bytes.data() + bytes.size()));
 }
 std::uint32_t anchorHash(std::uint32_t anchor) { return anchor * 0x9E3779B1u; }
-std::size_t pairOf(std::uint64_t word) { return (word | foldPair) & 0xffffu; }
 
 // A pattern filed under its anchor, or under its first two bytes when short.
 struct Entry {
     std::uint32_t pattern;
-    std::uint32_t anchorAt;  // where its anchor begins in it
+    std::int32_t anchorAt;  // where its anchor begins in it: -1 a byte before it
     std::uint32_t size;
     std::uint32_t bytes;  // where its bytes begin in the arena
 };
@@ -87,6 +88,7 @@ std::uint64_t firstBytes(std::int64_t n) {
 
 // Patterns long enough are filed in the filter's cell of their anchor.
 struct Matcher {
+    std::int32_t stride = 1;  // 2: anchors are read at even offsets only
     unsigned filterShift = 0;
     std::vector<std::uint8_t> filter;      // 1 for each cell that holds patterns
     std::vector<std::uint32_t> cellStart;  // cell c holds entries[cellStart[c], cellStart[c + 1])
@@ -105,13 +107,13 @@ std::uint32_t cellOf(const Matcher& matcher, std::uint32_t anchor) { return anch
 // window of four bytes whose count in a sample of the text (by the top
 // sampleBits bits of its hash), times the number of patterns that contain
 // it, is least; the last of equals.
-std::vector<std::uint32_t> chooseAnchors(const std::vector<std::string_view>& patterns, std::string_view text) {
+std::vector<std::int32_t> chooseAnchors(const std::vector<std::string_view>& patterns, std::string_view text,
+                                        std::size_t stride) {
     std::vector<std::uint32_t> seen(std::size_t(1) << sampleBits, 0);
     const std::size_t step = std::max(samplePiece, text.size() / samplePieces);
-    for (std::size_t start = 0; start + anchorLength <= text.size(); start += step) {
+    for (std::size_t start = 0; start + anchorLength <= text.size(); start += step)
         for (std::size_t at = start; at < start + samplePiece && at + anchorLength <= text.size(); ++at)
             ++seen[anchorHash(anchorIn(text, at)) >> (32 - sampleBits)];
-    }
     std::unordered_map<std::uint32_t, std::uint32_t> sharing;
     for (const std::string_view pattern : patterns) {
         std::vector<std::uint32_t> windows;
@@ -120,51 +122,63 @@ std::vector<std::uint32_t> chooseAnchors(const std::vector<std::string_view>& pa
         windows.erase(std::unique(windows.begin(), windows.end()), windows.end());
         for (const std::uint32_t window : windows) ++sharing[window];
     }
-    std::vector<std::uint32_t> chosen(patterns.size(), 0);
+    std::vector<std::int32_t> chosen(patterns.size(), 0);
     for (std::size_t id = 0; id < patterns.size(); ++id) {
         std::uint64_t least = ~std::uint64_t(0);
-        for (std::size_t at = 0; at + anchorLength <= patterns[id].size(); ++at) {
+        const auto costAt = [&](std::size_t at) {
             const std::uint32_t window = anchorIn(patterns[id], at);
-            const std::uint64_t cost =
-                (seen[anchorHash(window) >> (32 - sampleBits)] + std::uint64_t(1)) * sharing[window];
+            return (seen[anchorHash(window) >> (32 - sampleBits)] + std::uint64_t(1)) * sharing[window];
+        };
+        // Too short for whole anchors: the first anchor of three bytes at stride 2 opens a byte before them.
+        if (stride == 2 && patterns[id].size() < anchorLength) chosen[id] = -1;
+        for (std::size_t at = 0; at + anchorLength + stride - 1 <= patterns[id].size(); ++at) {
+            const std::uint64_t cost = costAt(at) + (stride == 2 ? costAt(at + 1) : 0);
             if (cost > least) continue;
             least = cost;
-            chosen[id] = static_cast<std::uint32_t>(at);
+            chosen[id] = static_cast<std::int32_t>(at);
         }
     }
     return chosen;
 }
 
-Entry entryFor(Matcher& matcher, std::string_view pattern, std::uint32_t id, std::uint32_t anchorAt) {
+Entry entryFor(Matcher& matcher, std::string_view pattern, std::uint32_t id, std::int32_t anchorAt) {
     const Entry entry{id, anchorAt, static_cast<std::uint32_t>(pattern.size()),
                       static_cast<std::uint32_t>(matcher.arena.size())};
     matcher.arena += pattern;
     return entry;
 }
 
-// Patterns of least bytes or more are filed under anchors; those of three
-// bytes under each folded byte that may follow them, the zero read past the
-// end of the text included.
+// Patterns of least bytes or more are filed under anchors, as many in a row
+// as the stride; an anchor's byte that lies outside its pattern may be any,
+// and the anchor is filed under each value of it.
 void fileAnchors(Matcher& matcher, const std::vector<std::string_view>& patterns, std::string_view text,
                  std::size_t least) {
-    const std::vector<std::uint32_t> anchorAt = chooseAnchors(patterns, text);
+    const std::vector<std::int32_t> first = chooseAnchors(patterns, text, matcher.stride);
     unsigned bits = 12;
-    while (bits < maxFilterBits && (std::size_t(1) << bits) < patterns.size() * filterBytesPerAnchor) ++bits;
+    while (bits < maxFilterBits && (std::size_t(1) << bits) < patterns.size() * matcher.stride * filterBytesPerAnchor)
+        ++bits;
     matcher.filterShift = 32 - bits;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> filed;  // cell, pattern
+    // Each cell and pattern, with minus where the anchor begins: of a pattern's two anchors in one cell, the
+    // later is checked first, as its occurrence begins first.
+    std::vector<std::pair<std::uint64_t, std::int32_t>> filed;
     for (std::uint32_t id = 0; id < patterns.size(); ++id) {
-        const std::uint32_t anchor = anchorIn(patterns[id], anchorAt[id]);
-        if (patterns[id].size() >= anchorLength) filed.emplace_back(cellOf(matcher, anchor), id);
-        for (std::uint32_t next = 0x20; patterns[id].size() == least && least < anchorLength && next < 0x100;
-             next = (next + 1) | 0x20)
-            filed.emplace_back(cellOf(matcher, anchor | next << 24), id);
+        const std::string_view pattern = patterns[id];
+        for (std::int32_t at = first[id]; pattern.size() >= least && at < first[id] + matcher.stride; ++at) {
+            const bool whole = at >= 0 && at + anchorLength <= pattern.size();
+            const std::uint32_t open = at < 0 ? anchorIn(pattern, 0) << 8 : anchorIn(pattern, at) & 0xffffffu;
+            for (std::uint32_t any = 0x20; any < 0x100; any = whole ? 0x100 : (any + 1) | 0x20) {
+                const std::uint32_t anchor = whole ? anchorIn(pattern, at) : open | (at < 0 ? any : any << 24);
+                filed.emplace_back(std::uint64_t(cellOf(matcher, anchor)) << 32 | id, -at);
+            }
+        }
     }
     std::sort(filed.begin(), filed.end());
     filed.erase(std::unique(filed.begin(), filed.end()), filed.end());
     matcher.filter.assign(std::size_t(1) << bits, 0);
     matcher.cellStart.assign((std::size_t(1) << bits) + 1, 0);
-    for (const auto& [cell, id] : filed) {
-        matcher.entries.push_back(entryFor(matcher, patterns[id], id, anchorAt[id]));
+    for (const auto& [key, minusAt] : filed) {
+        const auto cell = static_cast<std::uint32_t>(key >> 32), id = static_cast<std::uint32_t>(key);
+        matcher.entries.push_back(entryFor(matcher, patterns[id], id, -minusAt));
         matcher.filter[cell] = 1;
         ++matcher.cellStart[cell + 1];
     }
@@ -191,8 +205,8 @@ void fileShortPatterns(Matcher& matcher, const std::vector<std::string_view>& pa
 // Whether the entry whose anchor the text has at offset occurs there whole;
 // up to sixteen bytes away from the text's end are compared without a branch.
 bool occursAround(const Matcher& matcher, std::string_view text, std::size_t offset, const Entry& entry) {
-    const std::size_t start = offset - entry.anchorAt;
-    if (offset < entry.anchorAt || entry.size > text.size() - start) return false;
+    const std::int64_t start = static_cast<std::int64_t>(offset) - entry.anchorAt;
+    if (start < 0 || entry.size > text.size() - static_cast<std::size_t>(start)) return false;
     const char* at = text.data() + start;
     const char* upper = matcher.arena.data() + entry.bytes;
     if (entry.size > 16 || text.size() - start < 16)
@@ -222,7 +236,7 @@ void record(const Matcher& matcher, std::string_view text, std::size_t offset, c
             Found<Offset>& found) {
     if (found.hits.size() == found.count) found.hits.resize(2 * found.count + 1);
     found.hits[found.count].pattern = entry.pattern;
-    found.hits[found.count].start = static_cast<Offset>(offset - entry.anchorAt);
+    found.hits[found.count].start = static_cast<Offset>(static_cast<std::int64_t>(offset) - entry.anchorAt);
     found.count += occursAround(matcher, text, offset, entry);
 }
 
@@ -247,22 +261,23 @@ std::uint64_t marks(const Matcher& matcher, std::uint64_t word) {
 
 // Records the patterns that occur at the offsets marked: those filed in the
 // cell of the anchor there, and those short ones that begin with the pair there.
-template <bool withShort, typename Offset>
+template <bool withShort, int stride, typename Offset>
 void checkMarked(const Matcher& matcher, std::string_view text, const std::size_t* marked, std::size_t count,
                  Found<Offset>& found) {
     for (const std::size_t* at = marked; at != marked + count; ++at) {
         const std::uint64_t word = wordBefore(text.data() + *at, text.data() + text.size());
         const std::uint32_t cell = cellOf(matcher, anchorOf(word));
-        for (std::uint32_t e = matcher.cellStart[cell]; e < matcher.cellStart[cell + 1]; ++e)
+        for (std::uint32_t e = matcher.cellStart[cell]; e < matcher.cellStart[cell + 1 - *at % stride]; ++e)
             record(matcher, text, *at, matcher.entries[e], found);
-        if (withShort && matcher.shortPairs[word & 0xffffu] != 0) checkShort(matcher, text, *at, pairOf(word), found);
+        if (withShort && matcher.shortPairs[word & 0xffffu] != 0)
+            checkShort(matcher, text, *at, (word | foldPair) & 0xffffu, found);
     }
 }
 
 // Searches the text 64 offsets at a time while 64 + 8 bytes lie in it, the
 // filters' bits for them gathered into a word first; the last offsets are
 // all checked, reading zeros past the end.
-template <bool withShort, typename Offset>
+template <bool withShort, int stride, typename Offset>
 void search(const Matcher& matcher, std::string_view text, Found<Offset>& found) {
     const char* bytes = text.data();
     // A block adds up to 64 offsets to a batch not yet full, the end of the text up to 64 + 7.
@@ -272,17 +287,21 @@ void search(const Matcher& matcher, std::string_view text, Found<Offset>& found)
         // Eight at a time, so that the shifts are constants.
         for (unsigned k = 0; k < 64; k += 8) {
             const char* at = bytes + offset + k;
-            const auto bit = [&](unsigned j) { return marks<withShort>(matcher, wordAt(at + j)) << j; };
+            const auto bit = [&](unsigned j) {
+                const std::uint64_t word = wordAt(at + j);
+                const std::uint64_t pair = withShort ? matcher.shortPairs[word & 0xffffu] : 0;
+                return (j % stride == 0 ? marks<withShort>(matcher, word) : pair) << j;
+            };
             marked |= (bit(0) | bit(1) | bit(2) | bit(3) | bit(4) | bit(5) | bit(6) | bit(7)) << k;
         }
         for (; marked != 0; marked &= marked - 1)
             batch[inBatch++] = offset + static_cast<std::size_t>(__builtin_ctzll(marked));
         if (inBatch < batchSize) continue;
-        checkMarked<withShort>(matcher, text, batch, inBatch, found);
+        checkMarked<withShort, stride>(matcher, text, batch, inBatch, found);
         inBatch = 0;
     }
     for (; offset < text.size(); ++offset) batch[inBatch++] = offset;
-    checkMarked<withShort>(matcher, text, batch, inBatch, found);
+    checkMarked<withShort, stride>(matcher, text, batch, inBatch, found);
 }
 
 }  // namespace
@@ -294,6 +313,9 @@ std::vector<std::vector<Offset>> findEvery(std::string_view text, const std::vec
     Matcher matcher;
     const auto shorter = [](std::string_view pattern) { return pattern.size() + 1 < anchorLength; };
     const std::size_t least = std::any_of(patterns.begin(), patterns.end(), shorter) ? anchorLength : anchorLength - 1;
+    const auto underFive = [](std::string_view pattern) { return pattern.size() <= anchorLength; };
+    matcher.stride =
+        std::count_if(patterns.begin(), patterns.end(), underFive) * shortShareForStride > patterns.size() ? 1 : 2;
     fileAnchors(matcher, patterns, text, least);
     fileShortPatterns(matcher, patterns, least);
     matcher.arena.append(16, '\0');  // for the last pattern's reads of sixteen bytes
@@ -301,7 +323,9 @@ std::vector<std::vector<Offset>> findEvery(std::string_view text, const std::vec
     // once at its size: appending to thousands of growing lists costs more.
     Found<Offset> found;
     found.hits.resize(text.size() / expectedBytesPerHit);
-    (matcher.shortEntries.empty() ? search<false, Offset> : search<true, Offset>)(matcher, text, found);
+    void (*const passes[2][2])(const Matcher&, std::string_view, Found<Offset>&) = {
+        {search<false, 1, Offset>, search<false, 2, Offset>}, {search<true, 1, Offset>, search<true, 2, Offset>}};
+    passes[!matcher.shortEntries.empty()][matcher.stride - 1](matcher, text, found);
     std::vector<std::size_t> counts(patterns.size(), 0);
     for (std::size_t i = 0; i < found.count; ++i) ++counts[found.hits[i].pattern];
     for (std::size_t i = 0; i < patterns.size(); ++i) hits[i].reserve(counts[i]);
