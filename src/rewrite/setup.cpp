@@ -318,22 +318,24 @@ bool meetsAny(const Pattern<Offset>& pattern, const std::vector<Offset>& at, std
 // turn; a declared name that holds bytes of an earlier occurrence reads them fixed either way.
 template <typename Offset>
 void findKeysFirst(Engine<Offset>& engine) {
+    std::vector<const Line<Offset>*> askedBy(engine.patterns.size(), nullptr);  // each member once per line
     for (Line<Offset>& line : engine.lines) {
         if (!line.hasTurns) continue;
         const Pattern<Offset>& key = engine.patterns[line.key];
         if (!key.gaps.empty()) continue;
         const std::size_t from = key.upper.find_first_not_of(" "), to = key.upper.find_last_not_of(" ") + 1;
-        std::vector<std::uint32_t> declarations = line.declared;
-        std::sort(declarations.begin(), declarations.end());
-        declarations.erase(std::unique(declarations.begin(), declarations.end()), declarations.end());
-        const std::vector<std::uint32_t>& sepPatterns = engine.modules[line.module].sepPatterns;
-        std::set<std::uint32_t> members(sepPatterns.begin(), sepPatterns.end());
-        for (const std::uint32_t declared : declarations)
-            members.insert(engine.declared[declared].dotPatterns.begin(), engine.declared[declared].dotPatterns.end());
-        members.erase(none);
-        line.keyFirst = std::none_of(members.begin(), members.end(), [&](std::uint32_t member) {
+        const auto meets = [&](std::uint32_t member) {
+            if (member == none || askedBy[member] == &line) return false;
+            askedBy[member] = &line;
             return meetsAny(engine.patterns[member], key.at, from, to - from);
-        });
+        };
+        const auto dotsMeet = [&](std::uint32_t declared) {
+            return std::any_of(engine.declared[declared].dotPatterns.begin(),
+                               engine.declared[declared].dotPatterns.end(), meets);
+        };
+        const std::vector<std::uint32_t>& sepPatterns = engine.modules[line.module].sepPatterns;
+        line.keyFirst = std::none_of(sepPatterns.begin(), sepPatterns.end(), meets) &&
+                        std::none_of(line.declared.begin(), line.declared.end(), dotsMeet);
     }
 }
 
