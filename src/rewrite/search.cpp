@@ -103,10 +103,10 @@ struct Matcher {
 // The filter's cell of an anchor: the top bits of its hash.
 std::uint32_t cellOf(const Matcher& matcher, std::uint32_t anchor) { return anchorHash(anchor) >> matcher.filterShift; }
 
-// For each pattern of four bytes or more, where its anchor begins: at the
-// window of four bytes whose count in a sample of the text (by the top
-// sampleBits bits of its hash), times the number of patterns that contain
-// it, is least; the last of equals.
+// For each pattern, where its first anchor begins: at the window of four
+// bytes (at stride 2, two in a row) whose count in a sample of the text (by
+// the top sampleBits bits of its hash), times the number of patterns that
+// contain it, is least (summed); the last of equals.
 std::vector<std::int32_t> chooseAnchors(const std::vector<std::string_view>& patterns, std::string_view text,
                                         std::size_t stride) {
     std::vector<std::uint32_t> seen(std::size_t(1) << sampleBits, 0);
