@@ -106,12 +106,13 @@ struct Engine {
     std::uint64_t clock = 0;       // counts passes, to order paints
 };
 
-/// Set-up, first step: the catalogue lines and the search for their keys.
+/// Set-up, first step: the catalogue lines, and one search for their keys and the members of the object lines
+/// whose keys occur in the text's first part (declarations tend to come early), so that most texts are read once.
 template <typename Offset>
 void findKeys(Engine<Offset>& engine);
 
-/// Set-up, second step: the modules of the object lines whose keys occur,
-/// and the search for their members.
+/// Set-up, second step: the modules of the other object lines whose keys
+/// occur, and a search for their members.
 template <typename Offset>
 void findMembers(Engine<Offset>& engine);
 

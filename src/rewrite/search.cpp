@@ -41,7 +41,7 @@ constexpr std::uint32_t foldAnchor = 0x20202020u;
 constexpr std::uint32_t foldPair = 0x2020u;
 // Room for a hit per this many bytes of text is made before the search, so
 // that the list of hits is seldom moved as it grows.
-constexpr std::size_t expectedBytesPerHit = 16;
+constexpr std::size_t expectedBytesPerHit = 8;
 // The offsets marked are checked this many at a time, or more.
 constexpr std::size_t batchSize = 1024;
 // Reading the text at even offsets only halves the filter's reads, but a

@@ -13,6 +13,8 @@ namespace vorrel::engine {
 
 namespace {
 
+constexpr std::size_t earlyPart = 32;  // the first look reads the first 1/earlyPart of the text
+
 bool hasLetter(std::string_view text) {
     return std::any_of(text.begin(), text.end(),
                        [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
@@ -24,12 +26,6 @@ std::uint32_t patternFor(Engine<Offset>& engine, const std::string& upper) {
         engine.patternIds.try_emplace(upper, static_cast<std::uint32_t>(engine.patterns.size()));
     if (added) engine.patterns.emplace_back().upper = upper;
     return found->second;
-}
-
-// Patterns whose text has no letter are left out: they never change a byte.
-template <typename Offset>
-std::uint32_t memberPatternFor(Engine<Offset>& engine, const std::string& upper) {
-    return hasLetter(upper) ? patternFor(engine, upper) : none;
 }
 
 // The pieces of a CR LF line list, the empty piece after a final CR LF
@@ -73,7 +69,7 @@ std::uint32_t moduleFor(Engine<Offset>& engine, const std::string& modulePath) {
         module.dotTexts.push_back(intern(engine.texts, "." + member));
         module.pointPatterns.push_back(patternFor(engine, "." + upperMember));
         for (const char* separator : {" ", "=", "("}) {
-            module.sepPatterns.push_back(memberPatternFor(engine, upperMember + separator));
+            module.sepPatterns.push_back(hasLetter(upperMember) ? patternFor(engine, upperMember + separator) : none);
             module.sepTexts.push_back(intern(engine.texts, member + separator));
         }
     }
@@ -142,7 +138,8 @@ std::uint32_t dotPatternFor(Engine<Offset>& engine, const std::vector<std::vecto
     for (const std::uint32_t declared : declarationsOf[name]) {
         const std::vector<std::uint32_t>& points = engine.modules[engine.declared[declared].module].pointPatterns;
         if (std::find(points.begin(), points.end(), point) == points.end()) continue;
-        return memberPatternFor(engine, engine.upperNames.values[name] + engine.patterns[point].upper);
+        const std::string upper = engine.upperNames.values[name] + engine.patterns[point].upper;
+        return hasLetter(upper) ? patternFor(engine, upper) : none;
     }
     return none;
 }
@@ -348,6 +345,15 @@ std::uint32_t intern(Interned& pool, std::string_view value) {
     return found->second;
 }
 
+// An object line whose include block passes the folder gate gets its module.
+template <typename Offset>
+void addModule(Engine<Offset>& engine, Line<Offset>& line) {
+    if (engine.patterns[line.key].upper.compare(0, 4, " AS ") != 0) return;
+    if (findText(1, toLower(line.block), "vorrel\\") == 0) return;
+    line.module = moduleFor(engine, engine.state.vorrelPrefix + textBeforeFirst(textAfterLast(line.block, "\\"), "\""));
+    line.hasTurns = !engine.modules[line.module].members.empty();
+}
+
 template <typename Offset>
 void findKeys(Engine<Offset>& engine) {
     intern(engine.names, "");
@@ -359,24 +365,22 @@ void findKeys(Engine<Offset>& engine) {
         added.key = patternFor(engine, key);
         added.keyText = intern(engine.texts, key);
     }
+    // The first look: which object lines' keys occur in the text's first part.
+    std::vector<std::string_view> keys;
+    for (const Pattern<Offset>& key : engine.patterns) keys.push_back(key.upper);
+    const std::string_view text = engine.state.sourceText;
+    const std::vector<std::vector<Offset>> early = findEvery<Offset>(text.substr(0, text.size() / earlyPart), keys);
+    for (Line<Offset>& line : engine.lines)
+        if (line.key != none && !early[line.key].empty()) addModule(engine, line);
     search(engine, 0);
 }
 
-// Object lines whose key occurs get their module, when their include block
-// passes the folder gate.
 template <typename Offset>
 void findMembers(Engine<Offset>& engine) {
-    const std::size_t keyPatterns = engine.patterns.size();
-    for (Line<Offset>& line : engine.lines) {
-        if (line.key == none || engine.patterns[line.key].at.empty()) continue;
-        if (engine.patterns[line.key].upper.compare(0, 4, " AS ") != 0) continue;
-        if (findText(1, toLower(line.block), "vorrel\\") == 0) continue;
-        const std::string modulePath =
-            engine.state.vorrelPrefix + textBeforeFirst(textAfterLast(line.block, "\\"), "\"");
-        line.module = moduleFor(engine, modulePath);
-        line.hasTurns = !engine.modules[line.module].members.empty();
-    }
-    search(engine, keyPatterns);
+    const std::size_t searched = engine.patterns.size();
+    for (Line<Offset>& line : engine.lines)
+        if (line.key != none && !engine.patterns[line.key].at.empty()) addModule(engine, line);
+    search(engine, searched);
 }
 
 template <typename Offset>

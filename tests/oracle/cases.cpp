@@ -75,12 +75,11 @@ std::vector<std::string> outcome(Scan scan, const RewriteCase& rewriteCase) {
         text = at == std::string::npos ? state.sourceText
                                        : state.sourceText.substr(0, at) + includeBlocksText(state.foundBlocks) + state.sourceText.substr(at);
     }
-    // The reference may read a module file again; the engine reads each once, in the same order.
+    // The reference may read a module file again; the engine reads each once, those of early declarations first.
     std::string reads;
-    std::set<std::string> seen;
-    for (const std::string& path : modules.reads) {
-        if (scan != oracle::scanText || seen.insert(path).second) reads += path + "\n";
-    }
+    std::multiset<std::string> seen(modules.reads.begin(), modules.reads.end());
+    for (auto path = seen.begin(); path != seen.end(); path = seen.upper_bound(*path))
+        reads += *path + (scan != oracle::scanText && seen.count(*path) > 1 ? " (again)\n" : "\n");
     return {text, std::to_string(state.sourceChanged), std::to_string(state.addedCount),
             state.foundBlocks + std::to_string(state.foundBlockCount), state.memberList, reads};
 }
