@@ -32,15 +32,14 @@ constexpr std::size_t anchorLength = 4;
 constexpr std::size_t samplePieces = 64;
 constexpr std::size_t samplePiece = 4096;
 constexpr unsigned sampleBits = 16;
-// Filter bytes for each anchor, up to 2^maxFilterBits of them: the more,
-// the fewer false alarms, but the fewer fit the processor's caches.
+// Filter bytes for each anchor, up to 2^maxFilterBits: the more, the fewer false alarms, but the fewer fit in caches.
 constexpr std::size_t filterBytesPerAnchor = 64;
 constexpr unsigned maxFilterBits = 20;
 // The case bit of every byte of an anchor and of a pair.
 constexpr std::uint32_t foldAnchor = 0x20202020u;
 constexpr std::uint32_t foldPair = 0x2020u;
-// Room for a hit per this many bytes of text is made before the search, so
-// that the list of hits is seldom moved as it grows.
+// Room for a hit per this many bytes of text is made before the search. Should the hits fill it, it grows by an
+// eighth and by what their rate so far would fill in the rest of the text: doubling could leave it twice too big.
 constexpr std::size_t expectedBytesPerHit = 8;
 // The offsets marked are checked this many at a time, or more.
 constexpr std::size_t batchSize = 1024;
@@ -234,7 +233,8 @@ struct Found {
 template <typename Offset>
 void record(const Matcher& matcher, std::string_view text, std::size_t offset, const Entry& entry,
             Found<Offset>& found) {
-    if (found.hits.size() == found.count) found.hits.resize(2 * found.count + 1);
+    if (found.hits.size() == found.count)
+        found.hits.resize(found.count * 9 / 8 + std::size_t((text.size() - offset) / (offset + 1.0) * found.count) + 1);
     found.hits[found.count].pattern = entry.pattern;
     found.hits[found.count].start = static_cast<Offset>(static_cast<std::int64_t>(offset) - entry.anchorAt);
     found.count += occursAround(matcher, text, offset, entry);
