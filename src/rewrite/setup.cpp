@@ -379,7 +379,7 @@ template <typename Offset>
 void findMembers(Engine<Offset>& engine) {
     const std::size_t searched = engine.patterns.size();
     for (Line<Offset>& line : engine.lines)
-        if (line.key != none && !engine.patterns[line.key].at.empty()) addModule(engine, line);
+        if (line.key != none && line.module == none && !engine.patterns[line.key].at.empty()) addModule(engine, line);
     search(engine, searched);
 }
 
